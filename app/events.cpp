@@ -1,0 +1,11 @@
+#include "app/events.h"
+
+#include <QCoreApplication>
+
+namespace tavo {
+
+void processPendingEvents() {
+  if (QCoreApplication::instance()) QCoreApplication::processEvents();
+}
+
+}  // namespace tavo

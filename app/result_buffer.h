@@ -1,0 +1,30 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace tavo {
+
+// The result-file buffer (MemoOut): a result file is composed here line by line and saved whole.
+// Saved bytes: each line in code page 1251 followed by CR LF, no byte-order mark; an empty buffer
+// gives 0 bytes. The file appears whole (temporary file renamed into place).
+class ResultBuffer {
+ public:
+  void clear();
+  void add(const QString& line);
+  const QStringList& lines() const { return lines_; }
+
+  QByteArray bytes() const;
+  // Saves to a station path (converted with hostPath). Returns false with error text on failure.
+  bool saveTo(const QString& path, QString* error = nullptr) const;
+  // Like saveTo, but throws std::runtime_error on failure (for operations whose errors propagate).
+  void saveOrThrow(const QString& path) const;
+
+  void setWatcher(std::function<void()> w) { watcher_ = std::move(w); }
+
+ private:
+  QStringList lines_;
+  std::function<void()> watcher_;
+};
+
+}  // namespace tavo

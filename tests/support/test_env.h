@@ -1,0 +1,34 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace tavo::test {
+
+QString sourceDir();    // the repository
+QString buildDir();     // the CMake build folder
+QString testDataDir();  // ../shared/testdata beside the repository (or $TAVO_TESTDATA)
+QString testData(const QString& relative);  // a file under testDataDir()
+QString thirdPartyDir();  // third_party/ of the repository: weights and cascades from the set-up
+
+QByteArray readFile(const QString& hostPath);
+void writeFile(const QString& hostPath, const QByteArray& data);
+
+// A temporary program directory ending with '/', with "Temp" inside, and $TAVO_DRIVES pointed at
+// its "drives" folder for the lifetime of the object (the old value comes back afterwards).
+class TempProgramDir {
+ public:
+  TempProgramDir();
+  ~TempProgramDir();
+  QString path() const;                       // ends with '/'
+  QString file(const QString& name) const;    // path() + name
+  QString drives() const;                     // the drives root inside it
+  bool isValid() const { return dir_.isValid(); }
+
+ private:
+  QTemporaryDir dir_;
+  QByteArray oldDrives_;
+  bool hadDrives_;
+};
+
+}  // namespace tavo::test
