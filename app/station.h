@@ -24,6 +24,9 @@ class Station {
   OperatorLog log;
   ResultBuffer memoOut;
   QLocale locale = QLocale::system();
+  // True while the start-up handler runs (it lets events run during the template-base build);
+  // requests found meanwhile wait for it to end.
+  bool startUpInProgress = false;
 
   const Clock& clock() const { return *clock_; }
   OperatorMessages& messages() { return *messages_; }

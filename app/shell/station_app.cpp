@@ -1,0 +1,66 @@
+#include "app/shell/station_app.h"
+
+#include <stdexcept>
+
+namespace tavo {
+
+namespace {
+constexpr int kPollMs = 50;
+constexpr int kFirstCropMs = 1000;
+constexpr int kHourMs = 3600000;
+}  // namespace
+
+StationApp::StationApp(Station& station, const QString& programPath) : station_(station) {
+  station_.settings.programPath = programPath;
+  timer1_.setInterval(kPollMs);
+  timer2_.setInterval(kFirstCropMs);
+  connect(&timer1_, &QTimer::timeout, this, &StationApp::timer1Timer);
+  connect(&timer2_, &QTimer::timeout, this, &StationApp::timer2Timer);
+  steps.readSettings = [this] {
+    const QString programDir = station_.settings.programPath;
+    station_.settings = Settings::read(programDir, station_.locale);
+  };
+}
+
+StationApp::~StationApp() { shutdown(); }
+
+void StationApp::start() {
+  if (openDataStore) {
+    try {
+      openDataStore();
+    } catch (const std::exception& e) {
+      // The provider's error is shown; the station goes on without the database.
+      station_.messages().show(QString::fromStdString(e.what()));
+    }
+  }
+  // Both timers run from the creation of the main window, before its start-up handler.
+  timer1_.start();
+  timer2_.start();
+  startUpSucceeded_ = runStartUp(station_, *window_, steps);
+  if (loadCascades) loadCascades();
+}
+
+void StationApp::shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  timer1_.stop();
+  timer2_.stop();
+  if (releaseCamera) releaseCamera();
+}
+
+void StationApp::timer1Timer() {
+  if (poll) poll();
+}
+
+void StationApp::timer2Timer() {
+  if (cropBounds) {
+    try {
+      cropBounds();
+    } catch (const std::exception& e) {
+      station_.messages().show(QString::fromStdString(e.what()));
+    }
+  }
+  timer2_.setInterval(kHourMs);
+}
+
+}  // namespace tavo

@@ -1,0 +1,58 @@
+#pragma once
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "app/shell/start_up.h"
+#include "app/shell/window_port.h"
+#include "app/station.h"
+
+namespace tavo {
+
+// The station's process: it owns the running state and the timers, runs the start-up
+// (FormCreate) and the shutdown (FormDestroy). The windows, when there is a display, sit on top
+// of it; headless it runs the same way with no window at all.
+class StationApp : public QObject {
+  Q_OBJECT
+ public:
+  // programPath: host folder of the program, ending with '/'.
+  StationApp(Station& station, const QString& programPath);
+  ~StationApp() override;
+
+  Station& station() { return station_; }
+  void setWindow(WindowPort* window) { window_ = window ? window : &headlessWindow_; }
+
+  // Process start: the data store, then the main window's start-up, then the model editor
+  // (cascades). Timers run from here on.
+  void start();
+  // FormDestroy: releases the camera. Nothing is written.
+  void shutdown();
+
+  QTimer& timer1() { return timer1_; }  // 50 ms: the flag-directory poll
+  QTimer& timer2() { return timer2_; }  // 1 s, then hourly: crop bounds
+
+  // Wiring of the parts (filled by the composition in station_parts.cpp).
+  StartUpSteps steps;
+  std::function<void()> openDataStore;   // before the window
+  std::function<void()> loadCascades;    // after the window (model editor creation)
+  std::function<void()> poll;            // Timer1Timer
+  std::function<void()> cropBounds;      // Timer2Timer's work
+  std::function<void()> releaseCamera;   // FormDestroy
+
+  bool startUpSucceeded() const { return startUpSucceeded_; }
+
+ private:
+  void timer1Timer();
+  void timer2Timer();
+
+  Station& station_;
+  WindowPort headlessWindow_;
+  WindowPort* window_ = &headlessWindow_;
+  QTimer timer1_;
+  QTimer timer2_;
+  bool startUpSucceeded_ = false;
+  bool shutDown_ = false;
+};
+
+}  // namespace tavo

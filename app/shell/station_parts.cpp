@@ -1,0 +1,11 @@
+#include "app/shell/station_parts.h"
+
+#include "app/shell/station_app.h"
+
+namespace tavo {
+
+StationParts::StationParts(StationApp& app) : app_(app) {}
+
+StationParts::~StationParts() = default;
+
+}  // namespace tavo
