@@ -1,0 +1,77 @@
+#include "face/picture/web_camera.h"
+
+#include <QFileInfo>
+#include <opencv2/videoio.hpp>
+
+#include "app/paths.h"
+
+namespace tavo {
+
+WebCamera::WebCamera() = default;
+WebCamera::~WebCamera() { release(); }
+
+bool WebCamera::open(const QString& webCamSetting) {
+  release();
+  const QString setting = webCamSetting.trimmed();
+  bool isNumber = false;
+  const int index = setting.isEmpty() ? 0 : setting.toInt(&isNumber);
+  if (setting.isEmpty()) isNumber = true;
+  auto cap = std::make_unique<cv::VideoCapture>();
+  try {
+    if (isNumber) {
+      // V4L2 camera N is /dev/videoN; asking OpenCV for a missing one only prints warnings.
+      if (index < 0 || !QFileInfo::exists(QStringLiteral("/dev/video%1").arg(index))) return false;
+      cap->open(index, cv::CAP_V4L2);
+    } else {
+      const QString host = hostPath(setting);
+      if (!QFileInfo(host).isFile()) return false;
+      cap->open(host.toStdString(), cv::CAP_FFMPEG);
+      isFile_ = true;
+    }
+  } catch (const cv::Exception&) {
+    return false;
+  }
+  if (!cap->isOpened()) {
+    isFile_ = false;
+    return false;
+  }
+  capture_ = std::move(cap);
+  framesRead_ = 0;
+  return true;
+}
+
+void WebCamera::release() {
+  if (capture_) capture_->release();
+  capture_.reset();
+  isFile_ = false;
+}
+
+bool WebCamera::isOpen() const { return capture_ && capture_->isOpened(); }
+
+cv::Mat WebCamera::readFrame() {
+  if (!isOpen()) return {};
+  cv::Mat frame;
+  try {
+    if (!capture_->read(frame) && isFile_) {
+      // A video file standing in for a camera starts again at its end.
+      capture_->set(cv::CAP_PROP_POS_FRAMES, 0);
+      capture_->read(frame);
+    }
+  } catch (const cv::Exception&) {
+    frame.release();
+  }
+  if (!frame.empty()) ++framesRead_;
+  return frame;
+}
+
+cv::Mat WebCamera::grabFrame() {
+  readFrame();  // the first frame is dropped: it may be an old one from the driver's buffer
+  return readFrame();
+}
+
+QSize WebCamera::frameSize() const {
+  if (!isOpen()) return {};
+  return QSize(int(capture_->get(cv::CAP_PROP_FRAME_WIDTH)), int(capture_->get(cv::CAP_PROP_FRAME_HEIGHT)));
+}
+
+}  // namespace tavo
