@@ -1,4 +1,4 @@
-#include "app/shell/start_up.h"
+#include "app/start_up.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "app/paths.h"
-#include "app/shell/window_port.h"
+#include "app/window_port.h"
 #include "app/station.h"
 
 namespace tavo {

@@ -1,4 +1,4 @@
-#include "app/shell/station_app.h"
+#include "app/station_app.h"
 
 #include <stdexcept>
 

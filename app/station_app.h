@@ -4,8 +4,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/shell/start_up.h"
-#include "app/shell/window_port.h"
+#include "app/start_up.h"
+#include "app/window_port.h"
 #include "app/station.h"
 
 namespace tavo {

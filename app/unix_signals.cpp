@@ -1,4 +1,4 @@
-#include "app/shell/unix_signals.h"
+#include "app/unix_signals.h"
 
 #include <QSocketNotifier>
 #include <csignal>

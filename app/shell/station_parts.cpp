@@ -1,6 +1,6 @@
 #include "app/shell/station_parts.h"
 
-#include "app/shell/station_app.h"
+#include "app/station_app.h"
 
 namespace tavo {
 

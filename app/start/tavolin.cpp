@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/shell/station_app.h"
+#include "app/station_app.h"
 #include "app/shell/station_parts.h"
-#include "app/shell/unix_signals.h"
+#include "app/unix_signals.h"
 #include "app/station.h"
 #include "app/ui/main_window.h"
 #include "app/ui/message_boxes.h"

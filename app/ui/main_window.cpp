@@ -8,7 +8,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/shell/station_app.h"
+#include "app/station_app.h"
 #include "app/ui/about_tab.h"
 #include "app/ui/settings_tab.h"
 #include "app/ui/station_tabs.h"

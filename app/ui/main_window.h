@@ -1,7 +1,7 @@
 #pragma once
 #include <QWidget>
 
-#include "app/shell/window_port.h"
+#include "app/window_port.h"
 
 class QTabWidget;
 

@@ -4,7 +4,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/shell/station_app.h"
+#include "app/station_app.h"
 #include "app/ui/log_views.h"
 
 namespace tavo {
