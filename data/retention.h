@@ -37,6 +37,7 @@ class Retention : public QObject {
   Database& db_;
   QTimer timer_;
   bool done_ = false;
+  bool running_ = false;
   int failures_ = 0;
 };
 

@@ -1,0 +1,53 @@
+#include "data/data_store.h"
+
+#include "app/paths.h"
+#include "app/station.h"
+#include "data/schema.h"
+
+namespace tavo {
+
+DataStore::DataStore(Station& station, QObject* parent)
+    : QObject(parent),
+      station_(station),
+      tableModel_(QStringLiteral("TableModel"), db_),
+      tableWorks_(QStringLiteral("TableWorks"), db_),
+      tableEmployees_(QStringLiteral("TableEmployees"), db_),
+      tableResult_(QStringLiteral("TableResult"), db_),
+      tableModelMatch_(QStringLiteral("TableModelMatch"), db_),
+      queryResult_(QStringLiteral("QueryResult"), db_),
+      retention_(station, db_, this) {}
+
+DataStore::~DataStore() { close(); }
+
+void DataStore::close() {
+  for (Dataset* d : {&queryResult_, &tableModelMatch_, &tableResult_, &tableEmployees_, &tableWorks_, &tableModel_})
+    d->close();
+  db_.close();
+}
+
+void DataStore::open() {
+  close();
+  // The retention timer runs whatever happens here: a pass on a closed database fails, is
+  // reported once and retried later.
+  retention_.arm();
+  db_.open(hostPath(station_.programFile(QLatin1String(kDatabaseFileName))), QLatin1String(kDatabasePassword));
+  tableModel_.openTable(tableDef(QStringLiteral("Model")),
+                        {{QStringLiteral("NameGroup"), QStringLiteral("IdEmployees"), QStringLiteral("Employees"),
+                          QStringLiteral("id"), QStringLiteral("FullName"), QStringLiteral("idcascade")}});
+  tableModel_.setSort(modelSort());
+  tableWorks_.openTable(tableDef(QStringLiteral("Works")),
+                        {{QStringLiteral("EAN"), QStringLiteral("idModel"), QStringLiteral("Model"),
+                          QStringLiteral("id"), QStringLiteral("EAN"), QStringLiteral("is_face")}});
+  tableWorks_.setSort(worksSort());
+  tableEmployees_.openTable(tableDef(QStringLiteral("Employees")));
+  tableResult_.openTable(tableDef(QStringLiteral("Result")));
+  tableModelMatch_.openTable(tableDef(QStringLiteral("ModelMatch")));
+}
+
+void DataStore::applyWorkFilter(const WorkFilter& f) { tableWorks_.setFilter(f.condition()); }
+void DataStore::applyModelFilter(const ModelFilter& f) { tableModel_.setFilter(f.condition()); }
+
+int DataStore::exec(const QString& sql, const QVariantList& params) { return db_.exec(sql, params); }
+Rows DataStore::query(const QString& sql, const QVariantList& params) { return db_.query(sql, params); }
+
+}  // namespace tavo
