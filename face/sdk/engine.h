@@ -1,0 +1,32 @@
+#pragma once
+// Inner pieces of the engine shared by the calls, the tool and the tests.
+#include <opencv2/core.hpp>
+
+#include "face/sdk/fsdk_cv.h"
+#include "face/sdk/nets.h"
+
+namespace tavo::fsdk::detail {
+
+// The loaded networks, or nullptr before a successful FSDK_Initialize.
+FaceNets* nets();
+
+// Detector in use (enrolment and check-in must share it: descriptors move with the box style).
+constexpr DetectorKind kDetector = DetectorKind::Tiny;
+
+// Fraction of the larger side added on every side before detecting: tight face crops then look
+// like the scenes the detectors were trained on.
+constexpr double kDetectionPadding = 0.25;
+
+// The face square of a detection box (centre and larger side).
+TFacePosition positionOf(const cv::Rect2f& box);
+cv::Rect2f squareOf(const TFacePosition& position);
+
+// 68 landmarks -> the 70 feature points, and whether they form a plausible pair of eyes.
+void fillFeatures(const Landmarks& points, FSDK_Features* features);
+bool eyesPlausible(const Landmarks& points, const cv::Rect2f& square);
+
+// The 150x150 chip of the face, aligned by a similarity transform of the landmarks onto a mean
+// face (0.25 padding), the picture area-downsampled first when the face is larger than the chip.
+cv::Mat alignedChip(const cv::Mat& bgr, const Landmarks& points);
+
+}  // namespace tavo::fsdk::detail

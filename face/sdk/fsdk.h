@@ -1,0 +1,142 @@
+#pragma once
+// The station's face engine: the call set the station was written against (detection, eyes,
+// templates, matching), running pretrained networks on OpenCV's dnn module.
+//
+// Every call returns 0 (FSDKE_OK) on success and a negative FSDKE_* code otherwise.
+//
+// Threads: the image table is guarded by a mutex and each network by a lock of its own, so every
+// call may be made from any thread; calls that run the same network queue behind each other.
+// Detection settings (parameters and threshold) are process-wide values, read once per call.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace tavo {
+
+// Result codes.
+enum : int {
+  FSDKE_OK = 0,
+  FSDKE_FAILED = -1,               // an unexpected internal error
+  FSDKE_NOT_INITIALIZED = -2,      // the networks are not loaded: FSDK_Initialize first
+  FSDKE_INVALID_ARGUMENT = -3,     // a null pointer, a bad ratio, a bad face position
+  FSDKE_INVALID_HANDLE = -4,       // no image with that handle
+  FSDKE_IO_ERROR = -5,             // the file is missing or cannot be read
+  FSDKE_BAD_FILE_FORMAT = -6,      // the file is not a picture that can be decoded
+  FSDKE_EMPTY_IMAGE = -7,          // an image without pixels (say, a fresh FSDK_CreateEmptyImage)
+  FSDKE_FACE_NOT_FOUND = -8,       // no face above the detection threshold
+  FSDKE_EYES_NOT_FOUND = -9,       // landmarks found, but not a plausible pair of eyes
+  FSDKE_TEMPLATE_MISMATCH = -10,   // a template of another format version or descriptor size
+  FSDKE_NETWORKS_MISSING = -11,    // network files missing, unreadable or of the wrong size
+  FSDKE_OUT_OF_MEMORY = -12,
+};
+
+using HImage = int;  // handle into the engine's image table; 0 is never a valid handle
+
+struct TFacePosition {
+  int32_t xc = 0;  // face centre, pixels
+  int32_t yc = 0;
+  int32_t w = 0;   // side of the square face box, pixels
+  int32_t padding = 0;
+  double angle = 0;  // in-plane rotation of the eye line, degrees (positive: clockwise on screen)
+};
+
+struct TPoint {
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+constexpr int FSDK_FACIAL_FEATURE_COUNT = 70;
+// Points 0..67 are the usual 68 face landmarks (36..41 the eye on the image's left, 42..47 the
+// other eye, 48..67 the mouth); 68 and 69 are the centres of the left and right eye in the image.
+constexpr int FSDKP_LEFT_EYE_CENTER = 68;
+constexpr int FSDKP_RIGHT_EYE_CENTER = 69;
+
+struct FSDK_Features {
+  TPoint points[FSDK_FACIAL_FEATURE_COUNT];
+  TPoint& operator[](int i) { return points[i]; }
+  const TPoint& operator[](int i) const { return points[i]; }
+};
+
+constexpr int FSDK_FACE_TEMPLATE_SIZE = 13324;
+struct alignas(4) FSDK_FaceTemplate {
+  char ftemplate[FSDK_FACE_TEMPLATE_SIZE];
+};
+static_assert(sizeof(FSDK_FaceTemplate) == 13324);
+static_assert(sizeof(FSDK_Features) == 70 * 8);
+
+// Folder (host path) holding the network files (*.bin and *-weights_manifest.json). Must be
+// called before FSDK_Initialize; without it $TAVO_NETS is used.
+int FSDK_SetNetworksFolder(const char* dir);
+
+// Loads the networks once per process and warms them up; later calls return at once. The key is
+// ignored (pass "").
+int FSDK_Initialize(const char* licenseKey);
+
+// Images. The path is UTF-8 in the station's own form ("C:\Face\..." or a host path): it goes
+// through tavo::hostPath(). Pictures are kept as 8-bit BGR.
+int FSDK_LoadImageFromFile(HImage* image, const char* fileName);
+int FSDK_GetImageWidth(HImage image, int* width);
+int FSDK_GetImageHeight(HImage image, int* height);
+int FSDK_CreateEmptyImage(HImage* image);
+int FSDK_ResizeImage(HImage source, double ratio, HImage target);  // target := source * ratio
+int FSDK_CopyImage(HImage source, HImage target);
+int FSDK_FreeImage(HImage image);
+
+// Detection settings, process-wide. internalResizeWidth is the detector's input size (rounded to
+// a multiple of 32 in 128..1024); the two flags are accepted and ignored (rotation is handled by
+// the landmark alignment). The threshold is 1 (finds the most, also doubtful faces) .. 5 (only
+// clear faces); 3 is the default; values outside are clamped. See docs/accuracy.md for the scores.
+int FSDK_SetFaceDetectionParameters(bool handleArbitraryRotations, bool determineFaceRotationAngle,
+                                    int internalResizeWidth);
+int FSDK_SetFaceDetectionThreshold(int threshold);
+
+// Detection: the largest face above the threshold.
+int FSDK_DetectFace(HImage image, TFacePosition* facePosition);
+// 68 landmarks and the two eye centres of the face at facePosition; FSDKE_EYES_NOT_FOUND (with
+// the points filled) when they do not form a plausible face.
+int FSDK_DetectEyesInRegion(HImage image, const TFacePosition* facePosition,
+                            FSDK_Features* facialFeatures);
+// Template of the face at facePosition: landmarks, alignment, 128-d descriptor.
+int FSDK_GetFaceTemplateInRegion(HImage image, const TFacePosition* facePosition,
+                                 FSDK_FaceTemplate* faceTemplate);
+
+// Matching. A similarity passes a threshold when it is equal to it or greater.
+int FSDK_GetMatchingThresholdAtFAR(float farValue, float* threshold);  // 1.0 (or more) gives 0
+int FSDK_MatchFaces(const FSDK_FaceTemplate* template1, const FSDK_FaceTemplate* template2,
+                    float* similarity);  // 0..1; FSDKE_TEMPLATE_MISMATCH (and 0) on a foreign template
+
+namespace fsdk {
+
+// Readable text of a result code, for messages and logs.
+const char* errorText(int code);
+
+constexpr int kDescriptorSize = 128;
+using Descriptor = std::array<float, kDescriptorSize>;
+
+// Template layout: 16-byte header (magic "TVFT", uint32 version, uint32 descriptor length,
+// uint32 reserved 0), the descriptor as float32, zero padding to 13324 bytes.
+constexpr uint32_t kTemplateVersion = 1;
+std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& faceTemplate);
+FSDK_FaceTemplate templateOf(const Descriptor& descriptor);
+
+// Calibrated mapping from the Euclidean descriptor distance to the similarity 0..1 (decreasing;
+// 1 at distance 0, 0 from about 1.2) and back.
+float similarityFromDistance(float distance);
+float distanceFromSimilarity(float similarity);
+
+// Squared Euclidean distance of two descriptors.
+float squaredDistance(const float* a, const float* b);
+
+// 1:N scan over `count` descriptors stored contiguously (count * kDescriptorSize floats):
+// the first index with the greatest similarity at or above minSimilarity, or -1 if none.
+struct ScanResult {
+  long index = -1;
+  float similarity = 0;
+};
+ScanResult findBest(const float* probe, const float* base, std::size_t count, float minSimilarity);
+// Similarity of the probe to each of `count` descriptors (out has count entries).
+void similarities(const float* probe, const float* base, std::size_t count, float* out);
+
+}  // namespace fsdk
+}  // namespace tavo
