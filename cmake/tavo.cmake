@@ -26,7 +26,7 @@ function(tavo_tests name dir)
   if(NOT EXISTS "${PROJECT_SOURCE_DIR}/tests/${dir}/main.cpp")
     target_link_libraries(${name} PRIVATE tavo_testmain)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "TAVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};TAVO_BUILD_DIR=${PROJECT_BINARY_DIR};QT_QPA_PLATFORM=offscreen;OPENCV_LOG_LEVEL=ERROR")
+  # Folders and the quiet, display-less environment come from tests/support (compiled in).
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
 include(GoogleTest)

@@ -9,12 +9,12 @@ namespace tavo::test {
 
 QString sourceDir() {
   const QByteArray env = qgetenv("TAVO_SOURCE_DIR");
-  return env.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(env);
+  return env.isEmpty() ? QStringLiteral(TAVO_SOURCE_DIR_DEFAULT) : QString::fromLocal8Bit(env);
 }
 
 QString buildDir() {
   const QByteArray env = qgetenv("TAVO_BUILD_DIR");
-  return env.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(env);
+  return env.isEmpty() ? QStringLiteral(TAVO_BUILD_DIR_DEFAULT) : QString::fromLocal8Bit(env);
 }
 
 QString testDataDir() {

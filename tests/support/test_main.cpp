@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+  // No display and a quiet OpenCV, whoever runs the tests.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("OPENCV_LOG_LEVEL")) qputenv("OPENCV_LOG_LEVEL", "ERROR");
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
