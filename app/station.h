@@ -8,6 +8,7 @@
 #include "app/operator_messages.h"
 #include "app/result_buffer.h"
 #include "app/settings.h"
+#include "app/text_memo.h"
 
 namespace tavo {
 
@@ -23,6 +24,8 @@ class Station {
   Settings settings;
   OperatorLog log;
   ResultBuffer memoOut;
+  TextMemo memo1;  // analysis tools' output (crop bounds, distribution, drawing figures)
+  TextMemo memo2;  // model actuality check
   QLocale locale = QLocale::system();
   // True while the start-up handler runs (it lets events run during the template-base build);
   // requests found meanwhile wait for it to end.
