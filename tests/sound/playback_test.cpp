@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -278,6 +280,29 @@ TEST_F(SoundPlayback, MissingOrBrokenSoundFilePlaysABeep) {
     EXPECT_GT(loud, 5000);
     EXPECT_LT(loud, 20000);
   }
+}
+
+TEST_F(SoundPlayback, SoundsMadeByTheSetUpScriptPlay) {
+  test::TempProgramDir program;
+  QProcess make;
+  make.start(QStringLiteral("sh"), {test::sourceDir() + QStringLiteral("/scripts/make-sounds.sh"),
+                                    program.path()});
+  ASSERT_TRUE(make.waitForFinished(60000));
+  ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
+  EXPECT_FALSE(make.readAllStandardError().contains("make-sounds"));
+
+  PlaySouns(true, 0, program.path());
+  ASSERT_TRUE(waitSoundIdle(5000));
+  PlaySouns(true, 1, program.path());
+  ASSERT_TRUE(waitSoundIdle(5000));
+  const auto played = fake->played();
+  ASSERT_EQ(played.size(), 2u);
+  // Longer than the built-in beep: the files themselves were played.
+  EXPECT_GE(played[0].samples.size(), 66150u);  // alarm, 1.5 s
+  EXPECT_GE(played[1].samples.size(), 35000u);  // chime, 0.8 s
+  for (const auto& p : played) EXPECT_EQ(p.rate, 44100);
+  EXPECT_EQ(QDir(program.path()).entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot)
+                .filter(QStringLiteral("make-sounds")).size(), 0);
 }
 
 TEST_F(SoundPlayback, ShutdownStopsToneAndSoundAndTheUnitStartsAgainAfterwards) {
