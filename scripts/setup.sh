@@ -14,7 +14,7 @@ packages=(
   libsqlcipher-dev sqlcipher sqlite3
   portaudio19-dev libsndfile1-dev libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev googletest
-  xvfb xauth sox fonts-dejavu-core
+  xvfb xauth sox imagemagick fonts-dejavu-core
   vlc-bin vlc-plugin-base
   nodejs
 )
@@ -57,6 +57,20 @@ if [ ! -f "$third/cascades/haarcascade_mcs_nose.xml" ]; then
   src="$(find "$tmp/x" -name haarcascade_mcs_nose.xml -printf '%h\n' | head -n1)"
   cp "$src/haarcascade_mcs_nose.xml" "$src/haarcascade_mcs_mouth.xml" "$third/cascades/"
   rm -rf "$tmp"
+fi
+
+# Files supplied with an installation (not part of the program): the two sound files and the
+# sample camera picture "Image.jpg" of the analysis tools (an empty, lit work place drawn here).
+mkdir -p "$third/install"
+if [ ! -f "$third/install/alarm.wav" ] || [ ! -f "$third/install/a-tadam.wav" ]; then
+  bash "$here/scripts/make-sounds.sh" "$third/install"
+fi
+if [ ! -f "$third/install/Image.jpg" ]; then
+  convert -size 1280x720 gradient:'#8a8f96-#3b3f45' \
+    -fill '#5a4632' -draw 'rectangle 0,520 1280,720' \
+    -fill '#c9ccd1' -draw 'rectangle 420,140 860,470' \
+    -fill '#2f3136' -draw 'rectangle 440,160 840,450' \
+    -quality 92 "$third/install/Image.jpg"
 fi
 
 echo "setup: done"
