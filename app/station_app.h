@@ -10,6 +10,8 @@
 
 namespace tavo {
 
+class StationParts;
+
 // The station's process: it owns the running state and the timers, runs the start-up
 // (FormCreate) and the shutdown (FormDestroy). The windows, when there is a display, sit on top
 // of it; headless it runs the same way with no window at all.
@@ -42,6 +44,10 @@ class StationApp : public QObject {
 
   bool startUpSucceeded() const { return startUpSucceeded_; }
 
+  // The parts of the station (data store, cameras, face base, ...) for the windows.
+  StationParts* parts() const { return parts_; }
+  void setParts(StationParts* parts) { parts_ = parts; }
+
  private:
   void timer1Timer();
   void timer2Timer();
@@ -53,6 +59,7 @@ class StationApp : public QObject {
   QTimer timer2_;
   bool startUpSucceeded_ = false;
   bool shutDown_ = false;
+  StationParts* parts_ = nullptr;
 };
 
 }  // namespace tavo
