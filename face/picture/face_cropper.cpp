@@ -232,6 +232,7 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
       }
     }
     res.the_fase = true;
+    res.features = eyes + noses + mouths;
     if (eyes + noses + mouths >= 3) break;
   }
 

@@ -23,6 +23,8 @@ struct PhotoResult {
   int cBottom = 0;
   int cHeight = 0;
   int cWidth = 0;
+  // Eyes + nose + mouth counted for the face the results belong to (3 or more passes).
+  int features = 0;
 };
 
 // Face detection and crop with Haar cascades (held by the model editor window in the original
