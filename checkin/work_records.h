@@ -19,8 +19,8 @@ QString CreateFileName(const Station& station, const QString& pathWork);
 // `path` is the program folder (host path ending with '/', settings.programPath), pathModel a
 // station path ending with "\". Throws std::runtime_error when the picture cannot be read or the
 // file cannot be written (the working pictures are then left in place).
-void SaveImage(const Station& station, const QString& path, const QString& pathModel,
-               const QString& filename, std::uint8_t mode);
+void SaveImage(const QString& path, const QString& pathModel, const QString& filename,
+               std::uint8_t mode);
 
 // One work-log row, posted at once (DataStore::insertWork); returns its id. Database errors
 // propagate.
