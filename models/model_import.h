@@ -1,0 +1,27 @@
+#pragma once
+#include <QString>
+
+namespace tavo {
+
+class DataStore;
+class Station;
+
+// The import folder that another program fills with encrypted face files, and the flag file
+// it leaves (FileNameFlag_load_model_from_ftp).
+inline constexpr char kImportFolder[] = "C:\\Korvend\\Model\\TempModel\\";
+inline constexpr char FileNameFlag_load_model_from_ftp[] = "C:\\Korvend\\LoadModel.txt";
+
+struct ImportSummary {
+  int imported = 0;  // models created, files moved
+  int failed = 0;    // copies that failed: their record removed, the file kept
+};
+
+// LoadFromOffice (start-up): every regular file "*.jpg" of the import folder (the extension in
+// any case, as Windows matches it; in name order) becomes an active model whose EAN is the
+// first 13 characters of its name; the file is copied unchanged to the model directory as
+// "<new name>_face.bin" and then deleted. A failed copy removes the record again, keeps the
+// file and writes a log line. Afterwards the flag file is deleted when present. Database errors
+// propagate.
+ImportSummary LoadFromOffice(Station& station, DataStore& data);
+
+}  // namespace tavo
