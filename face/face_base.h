@@ -1,0 +1,142 @@
+#pragma once
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "face/sdk/fsdk.h"
+
+namespace tavo {
+
+class DataStore;
+class Station;
+
+// One enrolled picture of the template base.
+struct TFaceRecord {
+  FSDK_FaceTemplate Template{};
+  TFacePosition FacePosition{};
+  FSDK_Features FacialFeatures{};
+  QString ImageFileName;
+  // Always 0 once a record is in the base: the scaled picture is released as soon as its template
+  // is taken (holding about 1 MB a model until the next build would not fit 10000 models).
+  HImage ImageHandle = 0;
+  int32_t id = 0;
+  QString fio;  // the model's barcode, at most 255 characters
+};
+
+// Largest size a picture is scaled to before detection: ratio min(width / w, height / h).
+struct ScaleBox {
+  double width;
+  double height;
+};
+inline constexpr ScaleBox kEnrolmentScale{705.4, 490.4};
+inline constexpr ScaleBox kProbeScale{401.4, 249.4};
+
+// What the engine made of one picture file: load, scale, face, eyes, template. Each code is
+// FSDKE_OK or the failing call's code; later steps are not tried after a failure.
+struct PictureTemplate {
+  int loadCode = FSDKE_FAILED;      // load, size and scale
+  int faceCode = FSDKE_FAILED;      // FSDK_DetectFace
+  int eyesCode = FSDKE_FAILED;      // FSDK_DetectEyesInRegion
+  int templateCode = FSDKE_FAILED;  // FSDK_GetFaceTemplateInRegion
+  TFacePosition FacePosition{};
+  FSDK_Features FacialFeatures{};
+  FSDK_FaceTemplate Template{};
+
+  bool loaded() const { return loadCode == FSDKE_OK; }
+  bool faceFound() const { return loaded() && faceCode == FSDKE_OK; }
+  bool complete() const { return faceFound() && eyesCode == FSDKE_OK && templateCode == FSDKE_OK; }
+};
+
+// The per-picture work of enrolment and matching, a pure function of the file (a station or host
+// path): it owns and releases every image it makes, so it may run on worker threads. `between`
+// runs between the engine steps (the single-threaded callers let pending events run there).
+PictureTemplate templateOfPicture(const QString& fileName, int detectionThreshold, ScaleBox scale,
+                                  const std::function<void()>& between = {});
+
+// File name of a model's export copy: EAN + "_" + id padded to 6 digits + "_id.jpg".
+QString exportFileName(const QString& ean, qint64 id);
+// Folder of the export copies.
+inline constexpr char kExportFolder[] = "C:\\Korvend\\FTP\\";
+
+// The template base (FaceList) and face matching. All descriptors are also kept in one contiguous
+// float array in base order, so a 1:N scan runs at memory speed.
+class FaceBase {
+ public:
+  static constexpr int kDefaultCapacity = 10000;
+
+  // `capacity`: a build stops after this many pictures with a face.
+  FaceBase(Station& station, DataStore& data, int capacity = kDefaultCapacity);
+  ~FaceBase();
+  FaceBase(const FaceBase&) = delete;
+  FaceBase& operator=(const FaceBase&) = delete;
+
+  // Button19Click: builds the base anew from the active models of TableModel (its current order
+  // and filter), keeps the rows' dark/light flags, exports new models and writes "ArrayOk.txt".
+  // An error that escapes ends the build: the base keeps what was enrolled, input is enabled
+  // again, no end line and no "ArrayOk.txt"; the error propagates.
+  void Button19Click();
+
+  // Deactivates every model row whose "_face.bin" file is missing (each change posted at once).
+  void CheckModel();
+  // Empties the base.
+  void ClearDatabase();
+  // Appends one record built from the picture file; thresholdCheck tells whether a face was found.
+  // Failures go to message boxes (caption "Error") and leave no record.
+  void EnrollPicture(const QString& FileName, int id, bool& Threshold_Check, const QString& fio);
+
+  // Matches the probe picture against the whole base. mode 0: work directory, 2: flag directory,
+  // 3: program directory "Temp\"; the name loses all spaces and gets "_face.jpg". On return the
+  // best record's id, similarity x 100 and barcode, or 0, 0 and empty when nothing matched.
+  void FaceRecognitionLuxand(const QString& filename, int mode, int& idModel, double& percentdif,
+                             QString& name_fio);
+
+  // Probe path for a name and mode (empty for an unknown mode).
+  QString probePath(const QString& filename, int mode) const;
+
+  bool isEmpty() const { return records_.empty(); }
+  std::size_t size() const { return records_.size(); }
+  const std::vector<TFaceRecord>& FaceList() const { return records_; }
+  // Descriptors of the records, kDescriptorSize floats each, in base order (NaN for a record
+  // whose template is not readable: it never matches).
+  const std::vector<float>& descriptors() const { return descriptors_; }
+
+  // Appends a finished record (its template must come from the engine).
+  void append(TFaceRecord record);
+
+  // Index of the best record for a probe descriptor: similarity at or above minSimilarity and
+  // above 0; on ties in similarity the earlier record. -1 when none.
+  struct Match {
+    long index = -1;
+    float similarity = 0;
+  };
+  Match bestMatch(const float* probe, float minSimilarity) const;
+
+  int capacity() const { return capacity_; }
+  void setCapacity(int capacity) { capacity_ = capacity; }
+  int FaceDetectionThreshold() const { return faceDetectionThreshold_; }
+  int FARValue() const { return farValue_; }
+
+  // The label next to the build button ("База моделей N"); empty until a build shows a count.
+  const QString& labelText() const { return label_; }
+  std::function<void(const QString&)> onLabel;
+  // Input to the window and the model grid off (true) during the build and on again (false).
+  std::function<void(bool)> setBusy;
+
+ private:
+  void initializeEngine();
+  void walkModels(int& counter);
+
+  Station& station_;
+  DataStore& data_;
+  int capacity_;
+  int faceDetectionThreshold_ = 3;
+  int farValue_ = 100;
+  bool engineReady_ = false;
+  std::vector<TFaceRecord> records_;
+  std::vector<float> descriptors_;
+  QString label_;
+};
+
+}  // namespace tavo
