@@ -25,6 +25,10 @@ bool WebCamera::open(const QString& webCamSetting) {
     } else {
       const QString host = hostPath(setting);
       if (!QFileInfo(host).isFile()) return false;
+      // FFmpeg also "opens" a lone picture or a broken file; only a file that yields a frame
+      // stands in for a camera, and it starts from its first frame.
+      cv::Mat probe;
+      if (!cap->open(host.toStdString(), cv::CAP_FFMPEG) || !cap->read(probe) || probe.empty()) return false;
       cap->open(host.toStdString(), cv::CAP_FFMPEG);
       isFile_ = true;
     }
