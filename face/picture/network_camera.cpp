@@ -19,12 +19,26 @@ namespace {
 const QString kCannotConnect = QStringLiteral("RTSP - нет связи с камерой, переподключение");
 const QString kDropped = QStringLiteral("RTSP - поток прерван, переподключение");
 const QString kRestored = QStringLiteral("RTSP - поток восстановлен");
+// FFmpeg prints every refused reconnection and every damaged frame of a stream joined between
+// key frames on stderr; the operator log says what matters. OpenCV reads its FFmpeg log level
+// from the environment at each open; set it once, before any capture thread runs, unless the
+// user asked for FFmpeg's output.
+void quietFfmpeg() {
+  static const bool done = [] {
+    if (!qEnvironmentVariableIsSet("OPENCV_FFMPEG_DEBUG") && !qEnvironmentVariableIsSet("OPENCV_FFMPEG_LOGLEVEL"))
+      qputenv("OPENCV_FFMPEG_LOGLEVEL", "-8");  // AV_LOG_QUIET
+    return true;
+  }();
+  (void)done;
+}
+
 }  // namespace
 
 NetworkCamera::NetworkCamera(const QString& source, LogSink sink, Options options)
     : source_(source.trimmed()), sink_(std::move(sink)), options_(options), logContext_(std::make_unique<QObject>()) {
   // Anything with a scheme is an address for FFmpeg; anything else is a video file.
   isFile_ = !source_.contains(QStringLiteral("://"));
+  quietFfmpeg();
   openName_ = (isFile_ ? hostPath(source_) : source_).toStdString();
 }
 
