@@ -95,10 +95,11 @@ void silenceAudioLibraryMessages() {
 
 namespace {
 
-// PortAudio's set-up calls are not meant to run on several threads at once.
+// PortAudio's set-up calls are not meant to run on several threads at once. Never destroyed:
+// the exit hook still needs it.
 std::mutex& paMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 bool paReady = false;   // Pa_Initialize succeeded (guarded by paMutex)
 bool paTried = false;

@@ -36,6 +36,18 @@ TEST(DeviceChild, PlayToneIntoFile) {
   EXPECT_EQ(liveToneThreads(), 0);
 }
 
+TEST(DeviceChild, ExitWhileTonePlays) {
+  if (!inChild()) GTEST_SKIP() << "runs in a child process";
+  setAudioOutput(nullptr);
+  StartSound(true);
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (QFileInfo(qEnvironmentVariable("TAVO_SOUND_OUT")).size() < 4 * kBlockFrames &&
+         std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(liveToneThreads(), 1);
+  // No StopSound: the process ends with the tone playing.
+}
+
 TEST(DeviceChild, NoDevice) {
   if (!inChild()) GTEST_SKIP() << "runs in a child process";
   setAudioOutput(nullptr);
@@ -84,15 +96,21 @@ void expectQuietStderr(const Child& c) {
   EXPECT_FALSE(c.err.contains(QStringLiteral("jack"), Qt::CaseInsensitive)) << c.err.toStdString();
 }
 
-TEST(RealDevice, ToneLandsInAnAlsaFileDeviceSampleForSample) {
-  if (inChild()) GTEST_SKIP();
-  QTemporaryDir home;
-  ASSERT_TRUE(home.isValid());
+// A home folder whose ALSA default device writes everything played into out.raw.
+QString fileDeviceHome(const QTemporaryDir& home) {
   const QString raw = home.filePath(QStringLiteral("out.raw"));
   test::writeFile(home.filePath(QStringLiteral(".asoundrc")),
                   QStringLiteral("pcm.!default { type file slave.pcm \"null\" file \"%1\" format \"raw\" }\n")
                       .arg(raw)
                       .toLocal8Bit());
+  return raw;
+}
+
+TEST(RealDevice, ToneLandsInAnAlsaFileDeviceSampleForSample) {
+  if (inChild()) GTEST_SKIP();
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  const QString raw = fileDeviceHome(home);
   const Child c = runChild(QStringLiteral("DeviceChild.PlayToneIntoFile"), home.path(), raw);
   ASSERT_EQ(c.exitCode, 0) << c.out.toStdString() << c.err.toStdString();
   ASSERT_TRUE(c.out.contains(QStringLiteral("[  PASSED  ] 1 test"))) << c.out.toStdString();
@@ -115,6 +133,16 @@ TEST(RealDevice, ToneLandsInAnAlsaFileDeviceSampleForSample) {
       ASSERT_EQ(sample, block[k]) << "block " << b << " sample " << k;
     }
   }
+}
+
+TEST(RealDevice, ProcessEndsCleanlyWithTheTonePlaying) {
+  if (inChild()) GTEST_SKIP();
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  const Child c = runChild(QStringLiteral("DeviceChild.ExitWhileTonePlays"), home.path(), fileDeviceHome(home));
+  EXPECT_EQ(c.exitCode, 0) << c.out.toStdString() << c.err.toStdString();
+  EXPECT_TRUE(c.out.contains(QStringLiteral("[  PASSED  ] 1 test"))) << c.out.toStdString();
+  expectQuietStderr(c);
 }
 
 TEST(RealDevice, NoSoundCardMeansSilenceAndNoThread) {
