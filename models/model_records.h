@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <functional>
 
@@ -37,6 +38,8 @@ class ModelEditorDialog : public EditorPictureView {
   virtual bool exec(const ModelEditorSession& session) = 0;
   // The check box "фото изменено".
   virtual bool photoChanged() const = 0;
+  // Shows a picture held in memory (a model's decrypted face file).
+  virtual void showImage(const QImage& image) = 0;
 };
 
 // Model records and their face files (NewRecord, NewRecordFromWork, EditRecord, DelRecord), on

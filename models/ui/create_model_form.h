@@ -46,6 +46,7 @@ class TCreateModelForm : public QDialog, public ModelEditorDialog {
   void clearPicture() override;
   void showPicture(const QString& hostPath) override;
   void setPhotoChanged(bool changed) override;
+  void showImage(const QImage& image) override;
 
   // The file-choosing step of "Загрузить из файла": returns the chosen host path, or empty when
   // the operator cancels. Tests replace it.

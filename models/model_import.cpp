@@ -1,0 +1,80 @@
+#include "models/model_import.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/paths.h"
+#include "app/station.h"
+#include "data/data_store.h"
+#include "models/model_file_name.h"
+#include "models/model_photo.h"
+
+namespace tavo {
+
+namespace {
+
+// Removes the row just posted (by id) when its file did not arrive.
+void removeModelRow(Dataset& t, qint64 id) {
+  if (t.locateId(id)) t.remove();
+}
+
+}  // namespace
+
+ImportSummary LoadFromOffice(Station& station, DataStore& data) {
+  ImportSummary summary;
+  Dataset& t = data.tableModel();
+  const QString folder = QLatin1String(kImportFolder);
+  QDir dir(hostPath(folder));
+  // Windows matches "*.jpg" without regard to case; regular files only (folders are left alone).
+  const QFileInfoList entries =
+      dir.exists() ? dir.entryInfoList({QStringLiteral("*.jpg")},
+                                       QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                                       QDir::Name | QDir::IgnoreCase)
+                   : QFileInfoList();
+  for (const QFileInfo& entry : entries) {
+    if (!entry.isFile() || entry.suffix().compare(QLatin1String("jpg"), Qt::CaseInsensitive) != 0) continue;
+    const QString fileName = entry.fileName();
+    const QString ean = fileName.left(13);
+    const QString name = NewModelFileName(station.clock());
+
+    t.insert();
+    try {
+      t.setField(QStringLiteral("FileName"), name);
+      t.setField(QStringLiteral("EAN"), ean);
+      t.setField(QStringLiteral("Active"), true);
+      t.setField(QStringLiteral("DateInsert"), station.clock().now());
+    } catch (...) {
+      t.cancel();
+      throw;
+    }
+    const qint64 id = t.post();
+
+    QFile source(entry.absoluteFilePath());
+    QByteArray bytes;
+    bool copied = source.open(QIODevice::ReadOnly);
+    QString error = source.errorString();
+    if (copied) {
+      bytes = source.readAll();
+      copied = bytes.size() == source.size();
+      source.close();
+    }
+    if (copied) copied = writeFileAtomically(modelFaceBinPath(station, name), bytes, &error);
+    if (!copied) {
+      removeModelRow(t, id);
+      ++summary.failed;
+      station.showLog(QStringLiteral("LoadFromOffice: файл %1 не скопирован (%2), модель не создана, файл оставлен")
+                          .arg(entry.absoluteFilePath(), error));
+      continue;
+    }
+    ++summary.imported;
+    if (!QFile::remove(entry.absoluteFilePath()))
+      station.showLog(QStringLiteral("LoadFromOffice: не удалось удалить файл ") + entry.absoluteFilePath());
+  }
+  const QString flag = QLatin1String(FileNameFlag_load_model_from_ftp);
+  if (fileExists(flag) && !removeFile(flag))
+    station.showLog(QStringLiteral("LoadFromOffice: не удалось удалить файл ") + hostPath(flag));
+  return summary;
+}
+
+}  // namespace tavo
