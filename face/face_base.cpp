@@ -1,0 +1,349 @@
+#include "face/face_base.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "app/events.h"
+#include "app/paths.h"
+#include "app/station.h"
+#include "data/data_store.h"
+#include "protect/face_file.h"
+
+namespace tavo {
+namespace {
+
+constexpr int kDetectionResizeWidth = 384;
+constexpr int kFioLength = 255;
+
+const QString kErrorCaption = QStringLiteral("Error");
+
+// Releases an engine image when the scope ends, also on an exception.
+class ImageGuard {
+ public:
+  ImageGuard() = default;
+  ~ImageGuard() { reset(); }
+  ImageGuard(const ImageGuard&) = delete;
+  ImageGuard& operator=(const ImageGuard&) = delete;
+  HImage* out() { return &handle_; }
+  HImage get() const { return handle_; }
+  void reset() {
+    if (handle_ != 0) FSDK_FreeImage(handle_);
+    handle_ = 0;
+  }
+
+ private:
+  HImage handle_ = 0;
+};
+
+// Runs a clean-up when the scope ends, whether the walk ended normally or by an exception.
+template <class F>
+class Finally {
+ public:
+  explicit Finally(F f) : f_(std::move(f)) {}
+  ~Finally() { f_(); }
+  Finally(const Finally&) = delete;
+  Finally& operator=(const Finally&) = delete;
+
+ private:
+  F f_;
+};
+
+void appendDescriptor(std::vector<float>& out, const FSDK_FaceTemplate& t) {
+  const auto d = fsdk::descriptorOf(t);
+  if (d) {
+    out.insert(out.end(), d->begin(), d->end());
+  } else {
+    // A NaN distance is never smaller than the best so far: such a record never matches.
+    out.insert(out.end(), fsdk::kDescriptorSize, std::numeric_limits<float>::quiet_NaN());
+  }
+}
+
+}  // namespace
+
+PictureTemplate templateOfPicture(const QString& fileName, int detectionThreshold, ScaleBox scale,
+                                  const std::function<void()>& between) {
+  PictureTemplate r;
+  ImageGuard scaled;
+  {
+    ImageGuard loaded;
+    const QByteArray path = fileName.toUtf8();
+    r.loadCode = FSDK_LoadImageFromFile(loaded.out(), path.constData());
+    if (r.loadCode != FSDKE_OK) return r;
+    int width = 0, height = 0;
+    if ((r.loadCode = FSDK_GetImageWidth(loaded.get(), &width)) != FSDKE_OK) return r;
+    if ((r.loadCode = FSDK_GetImageHeight(loaded.get(), &height)) != FSDKE_OK) return r;
+    if (width <= 0 || height <= 0) {
+      r.loadCode = FSDKE_EMPTY_IMAGE;
+      return r;
+    }
+    const double ratio = std::min(scale.width / width, scale.height / height);
+    if ((r.loadCode = FSDK_CreateEmptyImage(scaled.out())) != FSDKE_OK) return r;
+    if ((r.loadCode = FSDK_ResizeImage(loaded.get(), ratio, scaled.get())) != FSDKE_OK) return r;
+  }
+  if (between) between();
+  FSDK_SetFaceDetectionParameters(false, true, kDetectionResizeWidth);
+  FSDK_SetFaceDetectionThreshold(detectionThreshold);
+  r.faceCode = FSDK_DetectFace(scaled.get(), &r.FacePosition);
+  if (r.faceCode != FSDKE_OK) return r;
+  if (between) between();
+  r.eyesCode = FSDK_DetectEyesInRegion(scaled.get(), &r.FacePosition, &r.FacialFeatures);
+  if (r.eyesCode != FSDKE_OK) return r;
+  if (between) between();
+  r.templateCode = FSDK_GetFaceTemplateInRegion(scaled.get(), &r.FacePosition, &r.Template);
+  return r;
+}
+
+QString exportFileName(const QString& ean, qint64 id) {
+  return ean + QLatin1Char('_') + QStringLiteral("%1").arg(id, 6, 10, QLatin1Char('0')) +
+         QStringLiteral("_id.jpg");
+}
+
+FaceBase::FaceBase(Station& station, DataStore& data, int capacity)
+    : station_(station), data_(data), capacity_(capacity),
+      faceDetectionThreshold_(station.settings.threshold) {}
+
+FaceBase::~FaceBase() { ClearDatabase(); }
+
+void FaceBase::initializeEngine() {
+  // Loading the networks happens once per process; later calls return at once.
+  const QByteArray nets = hostPath(station_.settings.programPath + QStringLiteral("nets")).toUtf8();
+  FSDK_SetNetworksFolder(nets.constData());
+  const int code = FSDK_Initialize("");
+  if (code != FSDKE_OK) {
+    // Without networks every picture would look faceless and the rows' flags would be spoilt.
+    engineReady_ = false;
+    throw std::runtime_error(std::string("Face engine cannot start: ") + fsdk::errorText(code) + " (" +
+                             nets.toStdString() + ")");
+  }
+  engineReady_ = true;
+}
+
+void FaceBase::ClearDatabase() {
+  for (auto& r : records_)
+    if (r.ImageHandle != 0) {
+      FSDK_FreeImage(r.ImageHandle);
+      r.ImageHandle = 0;
+    }
+  records_.clear();
+  records_.shrink_to_fit();
+  descriptors_.clear();
+  descriptors_.shrink_to_fit();
+}
+
+void FaceBase::append(TFaceRecord record) {
+  if (record.ImageHandle != 0) {
+    FSDK_FreeImage(record.ImageHandle);
+    record.ImageHandle = 0;
+  }
+  record.fio.truncate(kFioLength);
+  appendDescriptor(descriptors_, record.Template);
+  try {
+    records_.push_back(std::move(record));
+  } catch (...) {
+    descriptors_.resize(records_.size() * fsdk::kDescriptorSize);
+    throw;
+  }
+}
+
+void FaceBase::EnrollPicture(const QString& FileName, int id, bool& Threshold_Check, const QString& fio) {
+  if (!engineReady_) initializeEngine();
+  const PictureTemplate p = templateOfPicture(FileName, faceDetectionThreshold_, kEnrolmentScale,
+                                              [] { processPendingEvents(); });
+  if (!p.loaded()) {
+    station_.messages().show(QStringLiteral("Error loading file (EnrollPicture)"), kErrorCaption);
+    Threshold_Check = false;
+    return;
+  }
+  if (!p.faceFound()) {
+    Threshold_Check = false;
+    return;
+  }
+  if (p.eyesCode != FSDKE_OK)
+    station_.messages().show(QStringLiteral("Error detection facial features."), kErrorCaption);
+  else if (p.templateCode != FSDKE_OK)
+    station_.messages().show(QStringLiteral("Error retrieving face template."), kErrorCaption);
+  Threshold_Check = true;
+  if (!p.complete()) return;
+
+  TFaceRecord r;
+  r.Template = p.Template;
+  r.FacePosition = p.FacePosition;
+  r.FacialFeatures = p.FacialFeatures;
+  r.ImageFileName = FileName;
+  r.id = id;
+  r.fio = fio;
+  append(std::move(r));
+}
+
+void FaceBase::CheckModel() {
+  Dataset& t = data_.tableModel();
+  if (!t.isOpen()) return;
+  const bool notify = t.notificationsEnabled();
+  t.setNotificationsEnabled(false);
+  Finally restore([&] { t.setNotificationsEnabled(notify); });
+  for (t.first(); !t.eof(); t.next()) {
+    if (!t.asBool(QStringLiteral("Active"))) continue;
+    const QString bin = joinPath(station_.settings.modelDir, t.asString(QStringLiteral("FileName"))) +
+                        QLatin1String(kFaceBinSuffix);
+    if (fileExists(bin)) continue;
+    t.edit();
+    t.setField(QStringLiteral("Active"), false);
+    t.post();
+  }
+}
+
+void FaceBase::walkModels(int& counter) {
+  Dataset& t = data_.tableModel();
+  const Settings& s = station_.settings;
+  const QString picture = station_.tempFile(QStringLiteral("CreateArreyModel.jpg"));
+  for (t.first(); !t.eof();) {
+    if (t.asBool(QStringLiteral("Active"))) {
+      const qint64 id = t.id();
+      const QString ean = t.asString(QStringLiteral("EAN"));
+      const QString base = joinPath(s.modelDir, t.asString(QStringLiteral("FileName")));
+      bool check = false;
+      // A false answer means no fresh picture was written: never enrol what an earlier model left.
+      if (DecryptImage(base, kSystemKey, s.programPath)) {
+        EnrollPicture(picture, int(id), check, ean);
+      } else {
+        station_.messages().show(QStringLiteral("Error loading file (EnrollPicture)"), kErrorCaption);
+        check = false;
+      }
+      if (!t.asBool(QStringLiteral("dark"))) {
+        // The outcome of the export copy is ignored: the row counts as exported anyway.
+        QFile source(hostPath(base + QLatin1String(kFaceBinSuffix)));
+        if (source.open(QIODevice::ReadOnly)) {
+          const QByteArray bytes = source.readAll();
+          source.close();
+          writeFileAtomically(QLatin1String(kExportFolder) + exportFileName(ean, id), bytes);
+        }
+        t.edit();
+        t.setField(QStringLiteral("dark"), true);
+        t.setField(QStringLiteral("light"), check);
+        t.post();
+      } else if (t.asBool(QStringLiteral("light")) != check) {
+        t.edit();
+        t.setField(QStringLiteral("light"), check);
+        t.post();
+      }
+      if (check) ++counter;
+    }
+    // Work run meanwhile may move the shared cursor: come back to this row before going on.
+    const int row = t.currentRow();
+    const qint64 rowId = t.id();
+    processPendingEvents();
+    if (t.eof() || t.currentRow() != row || t.id() != rowId) {
+      if (!t.locateId(rowId)) {
+        // The row is gone: the one after it took its place.
+        if (row >= t.recordCount()) break;
+        t.moveTo(row);
+        if (counter == capacity_) break;
+        continue;
+      }
+    }
+    t.next();
+    if (counter == capacity_) break;
+    label_ = QStringLiteral("База моделей ") + QString::number(counter);
+    if (onLabel) onLabel(label_);
+  }
+}
+
+void FaceBase::Button19Click() {
+  station_.showLog(QStringLiteral("  start - LUX"));
+  CheckModel();
+  ClearDatabase();
+  initializeEngine();
+  faceDetectionThreshold_ = station_.settings.threshold;
+  farValue_ = 100;
+  int counter = 0;
+
+  Dataset& t = data_.tableModel();
+  records_.reserve(std::size_t(std::clamp(t.recordCount(), 0, std::max(capacity_, 0))));
+  descriptors_.reserve(records_.capacity() * fsdk::kDescriptorSize);
+  {
+    const bool notify = t.notificationsEnabled();
+    if (setBusy) setBusy(true);
+    t.setNotificationsEnabled(false);
+    Finally cleanUp([&] {
+      t.setNotificationsEnabled(notify);
+      if (setBusy) setBusy(false);
+      removeFile(station_.tempFile(QStringLiteral("CreateArreyModel.jpg")));
+    });
+    if (t.isOpen()) walkModels(counter);
+  }
+  station_.showLog(QStringLiteral("  end - LUX"));
+  station_.memoOut.clear();
+  station_.memoOut.saveOrThrow(joinPath(station_.settings.flagDir, QStringLiteral("ArrayOk.txt")));
+}
+
+QString FaceBase::probePath(const QString& filename, int mode) const {
+  QString name = filename;
+  name.remove(QLatin1Char(' '));
+  name += QLatin1String(kFaceJpgSuffix);
+  switch (mode) {
+    case 0: return joinPath(station_.settings.workDir, name);
+    case 2: return joinPath(station_.settings.flagDir, name);
+    case 3: return station_.tempFile(name);
+    default: return QString();
+  }
+}
+
+FaceBase::Match FaceBase::bestMatch(const float* probe, float minSimilarity) const {
+  // The same result as comparing similarities record by record (a later record must be strictly
+  // more similar), but the similarity is only worked out when the distance improves.
+  Match m;
+  if (!probe) return m;
+  const std::size_t count = records_.size();
+  const float* base = descriptors_.data();
+  float bestDistance = std::numeric_limits<float>::infinity();
+  float bestSimilarity = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const float d = fsdk::squaredDistance(probe, base + i * fsdk::kDescriptorSize);
+    if (!(d < bestDistance)) continue;
+    bestDistance = d;
+    const float s = fsdk::similarityFromDistance(std::sqrt(d));
+    if (s > bestSimilarity && s >= minSimilarity) {
+      bestSimilarity = s;
+      m.index = long(i);
+    }
+  }
+  m.similarity = m.index >= 0 ? bestSimilarity : 0;
+  return m;
+}
+
+void FaceBase::FaceRecognitionLuxand(const QString& filename, int mode, int& idModel, double& percentdif,
+                                     QString& name_fio) {
+  station_.showLog(QStringLiteral("  start - FaceRecognitionLuxand"));
+  const QString path = probePath(filename, mode);
+  idModel = 0;
+  percentdif = 0;
+  name_fio.clear();
+  if (path.isEmpty()) return;
+  if (!engineReady_) initializeEngine();
+
+  const PictureTemplate p = templateOfPicture(path, faceDetectionThreshold_, kProbeScale);
+  if (!p.loaded()) return;
+  float best = 0;
+  if (p.complete()) {
+    float threshold = 0;
+    FSDK_GetMatchingThresholdAtFAR(float(farValue_) / 100.f, &threshold);
+    if (const auto probe = fsdk::descriptorOf(p.Template)) {
+      const Match m = bestMatch(probe->data(), threshold);
+      if (m.index >= 0) {
+        const TFaceRecord& r = records_[std::size_t(m.index)];
+        best = m.similarity;
+        idModel = r.id;
+        name_fio = r.fio;
+      }
+    }
+    processPendingEvents();
+  }
+  percentdif = double(best) * 100;
+  station_.showLog(QStringLiteral("  end - FaceRecognitionLuxand"));
+}
+
+}  // namespace tavo
