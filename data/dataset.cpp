@@ -113,7 +113,7 @@ void Dataset::openTable(const TableDef& table, std::vector<LookupDef> lookups) {
   filter_ = {};
   state_ = State::Browse;
   try {
-    load(-1);
+    invalidate(-1);
   } catch (...) {
     close();
     throw;
@@ -139,6 +139,7 @@ void Dataset::openQuery(const QString& sql, const QVariantList& params) {
         break;
       }
   rows_ = r.rows;
+  loaded_ = true;
   state_ = State::Browse;
   current_ = rows_.empty() ? -1 : 0;
   eof_ = rows_.empty();
@@ -149,6 +150,8 @@ void Dataset::close() {
   state_ = State::Inactive;
   table_ = nullptr;
   rows_.clear();
+  loaded_ = false;
+  keepId_ = -1;
   buffer_.clear();
   changed_.clear();
   modified_ = false;
@@ -171,21 +174,59 @@ QString Dataset::selectSql() const {
   return QStringLiteral("SELECT %1 FROM %2").arg(cols.join(QStringLiteral(", ")), t);
 }
 
+QString Dataset::readSql() const {
+  QString sql = selectSql();
+  if (!filter_.empty()) sql += QStringLiteral(" WHERE ") + filter_.sql;
+  QStringList order;
+  for (const auto& k : sort_)
+    order << table_->name + QLatin1Char('.') + fields_[size_t(k.field)].name + (k.desc ? QStringLiteral(" DESC") : QString());
+  const bool lastDesc = !sort_.empty() && sort_.back().desc;
+  order << table_->name + QStringLiteral(".id") + (lastDesc ? QStringLiteral(" DESC") : QString());
+  return sql + QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
+}
+
+void Dataset::invalidate(qint64 keepId) {
+  if (!table_) {
+    load(keepId);
+    return;
+  }
+  // The statement is checked now, so that a bad table or filter fails where it is set.
+  db_.query(readSql() + QStringLiteral(" LIMIT 0"), filter_.params);
+  rows_.clear();
+  current_ = -1;
+  eof_ = true;
+  loaded_ = false;
+  keepId_ = keepId;
+}
+
+void Dataset::ensureLoaded() const {
+  if (!loaded_ && state_ != State::Inactive) const_cast<Dataset*>(this)->load(keepId_);
+}
+
+int Dataset::recordCount() const {
+  ensureLoaded();
+  return int(rows_.size());
+}
+
+int Dataset::currentRow() const {
+  ensureLoaded();
+  return current_;
+}
+
+bool Dataset::eof() const {
+  ensureLoaded();
+  return eof_;
+}
+
 void Dataset::load(qint64 keepId) {
   if (!table_) {
     const Rows r = db_.query(querySql_, queryParams_);
     rows_ = r.rows;
   } else {
-    QString sql = selectSql();
-    if (!filter_.empty()) sql += QStringLiteral(" WHERE ") + filter_.sql;
-    QStringList order;
-    for (const auto& k : sort_)
-      order << table_->name + QLatin1Char('.') + fields_[size_t(k.field)].name + (k.desc ? QStringLiteral(" DESC") : QString());
-    const bool lastDesc = !sort_.empty() && sort_.back().desc;
-    order << table_->name + QStringLiteral(".id") + (lastDesc ? QStringLiteral(" DESC") : QString());
-    sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
-    rows_ = db_.query(sql, filter_.params).rows;
+    rows_ = db_.query(readSql(), filter_.params).rows;
   }
+  loaded_ = true;
+  keepId_ = -1;
   current_ = rows_.empty() ? -1 : 0;
   if (keepId >= 0 && table_) {
     for (int i = 0; i < int(rows_.size()); ++i)
@@ -210,9 +251,9 @@ QVariant Dataset::lookupValue(const LookupDef& l, const QVariant& key) {
 void Dataset::refresh() {
   requireBrowse("refresh");
   if (state_ == State::Insert || state_ == State::Edit) modified_ ? (void)post() : cancel();
-  qint64 keep = -1;
-  if (table_ && current_ >= 0) keep = rows_[size_t(current_)][0].toLongLong();
-  load(keep);
+  qint64 keep = keepId_;
+  if (table_ && loaded_ && current_ >= 0) keep = rows_[size_t(current_)][0].toLongLong();
+  invalidate(keep);
   notify(Change::DataChanged);
 }
 
@@ -244,7 +285,7 @@ void Dataset::setFilter(const SqlCondition& condition) {
   const SqlCondition old = filter_;
   filter_ = condition;
   try {
-    load(-1);
+    invalidate(-1);
   } catch (...) {
     filter_ = old;
     throw;
@@ -263,6 +304,7 @@ bool Dataset::lessThan(const QVariantList& a, const QVariantList& b) const {
 }
 
 void Dataset::setCurrent(int row) {
+  ensureLoaded();
   if (state_ == State::Insert || state_ == State::Edit) modified_ ? (void)post() : cancel();
   current_ = rows_.empty() ? -1 : std::clamp(row, 0, int(rows_.size()) - 1);
   eof_ = rows_.empty();
@@ -276,10 +318,11 @@ void Dataset::first() {
 
 void Dataset::last() {
   requireBrowse("last");
-  setCurrent(int(rows_.size()) - 1);
+  setCurrent(recordCount() - 1);
 }
 
 void Dataset::next() {
+  ensureLoaded();
   requireBrowse("next");
   if (state_ == State::Insert || state_ == State::Edit) modified_ ? (void)post() : cancel();
   if (current_ + 1 < int(rows_.size())) {
@@ -292,17 +335,20 @@ void Dataset::next() {
 }
 
 void Dataset::prior() {
+  ensureLoaded();
   requireBrowse("prior");
   if (current_ > 0) setCurrent(current_ - 1);
 }
 
 void Dataset::moveTo(int row) {
+  ensureLoaded();
   requireBrowse("moveTo");
   if (row < 0 || row >= int(rows_.size())) error(QStringLiteral("%1: no row %2").arg(name_).arg(row));
   setCurrent(row);
 }
 
 bool Dataset::locateId(qint64 id) {
+  ensureLoaded();
   requireTable("locate");
   for (int i = 0; i < int(rows_.size()); ++i)
     if (rows_[size_t(i)][0].toLongLong() == id) {
@@ -313,6 +359,7 @@ bool Dataset::locateId(qint64 id) {
 }
 
 const QVariantList& Dataset::rowValues() const {
+  ensureLoaded();
   if (state_ == State::Inactive) error(QStringLiteral("%1: dataset is closed").arg(name_));
   if (state_ == State::Insert || state_ == State::Edit) return buffer_;
   if (current_ < 0) error(QStringLiteral("%1: no current record").arg(name_));
@@ -455,6 +502,7 @@ void Dataset::insert() {
 }
 
 void Dataset::edit() {
+  ensureLoaded();
   requireTable("edit");
   if (state_ == State::Edit || state_ == State::Insert) return;
   if (current_ < 0) error(QStringLiteral("%1: no current record to edit").arg(name_));
@@ -505,6 +553,15 @@ qint64 Dataset::post() {
     id = db_.lastInsertId();
     QVariantList row = fetchRow(id);
     if (row.isEmpty()) error(QStringLiteral("%1: the new row %2 cannot be read back").arg(name_).arg(id));
+    if (!loaded_) {
+      keepId_ = id;  // read with the rest on first use
+      buffer_.clear();
+      changed_.clear();
+      modified_ = false;
+      state_ = State::Browse;
+      notify(Change::DataChanged);
+      return id;
+    }
     const auto pos = std::upper_bound(rows_.begin(), rows_.end(), row,
                                       [this](const QVariantList& a, const QVariantList& b) { return lessThan(a, b); });
     current_ = int(pos - rows_.begin());
@@ -540,6 +597,7 @@ void Dataset::cancel() {
 }
 
 void Dataset::remove() {
+  ensureLoaded();
   requireTable("delete");
   if (state_ == State::Insert) {
     cancel();

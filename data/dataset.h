@@ -61,15 +61,15 @@ class Dataset {
   int fieldIndex(const QString& name) const;  // case-insensitive; -1 when absent
 
   // Navigation.
-  int recordCount() const { return int(rows_.size()); }
-  bool isEmpty() const { return rows_.empty(); }
-  int currentRow() const { return current_; }  // -1 when empty
+  int recordCount() const;
+  bool isEmpty() const { return recordCount() == 0; }
+  int currentRow() const;  // -1 when empty
   void first();
   void last();
   void next();   // past the last row sets eof()
   void prior();
-  bool eof() const { return eof_; }
-  bool bof() const { return current_ <= 0; }
+  bool eof() const;
+  bool bof() const { return currentRow() <= 0; }
   void moveTo(int row);
   bool locateId(qint64 id);  // makes the row with this id current; false when absent
 
@@ -118,7 +118,11 @@ class Dataset {
   };
 
   QString selectSql() const;
+  QString readSql() const;  // select with filter and order
   void load(qint64 keepId);
+  // Rows are read on first use, so that a filter set right after opening reads only its rows.
+  void invalidate(qint64 keepId);
+  void ensureLoaded() const;
   QVariantList fetchRow(qint64 id);
   QVariant lookupValue(const LookupDef& l, const QVariant& key);
   QVariant typed(int field, const QVariant& stored) const;
@@ -144,6 +148,8 @@ class Dataset {
   std::vector<SortKey> sort_;
   SqlCondition filter_;
   std::vector<QVariantList> rows_;  // stored values (as read from the database)
+  bool loaded_ = false;
+  qint64 keepId_ = -1;
   int current_ = -1;
   bool eof_ = true;
   QVariantList buffer_;             // the row being inserted or edited
