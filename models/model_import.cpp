@@ -38,17 +38,19 @@ ImportSummary LoadFromOffice(Station& station, DataStore& data) {
     const QString ean = fileName.left(13);
     const QString name = NewModelFileName(station.clock());
 
+    // The record is stored before the file is copied.
+    qint64 id = 0;
     t.insert();
     try {
       t.setField(QStringLiteral("FileName"), name);
       t.setField(QStringLiteral("EAN"), ean);
       t.setField(QStringLiteral("Active"), true);
       t.setField(QStringLiteral("DateInsert"), station.clock().now());
+      id = t.post();
     } catch (...) {
       t.cancel();
       throw;
     }
-    const qint64 id = t.post();
 
     QFile source(entry.absoluteFilePath());
     QByteArray bytes;

@@ -1,0 +1,115 @@
+// LoadFromOffice: files of the import folder become models; the flag file goes.
+#include "tests/models/model_fixture.h"
+
+#include "models/model_file_name.h"
+#include "models/model_import.h"
+
+namespace tavo::test {
+namespace {
+
+class ModelImportTest : public ModelTest {
+ protected:
+  void SetUp() override {
+    ModelTest::SetUp();
+    importDir = hostPath(QLatin1String(kImportFolder));
+    ASSERT_TRUE(QDir().mkpath(importDir));
+  }
+  QString flagHost() const { return hostPath(QLatin1String(FileNameFlag_load_model_from_ftp)); }
+  QStringList importEntries() const {
+    return QDir(importDir).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+  }
+  QString importDir;
+};
+
+TEST_F(ModelImportTest, TwoFilesOfOneEmployeeBecomeTwoModels) {
+  const QByteArray a = readFile(lfw("Vladimir_Putin_0001"));
+  const QByteArray b = readFile(lfw("Vladimir_Putin_0002"));
+  writeFile(importDir + "/2200000169020_000017_id.jpg", a);
+  writeFile(importDir + "/2200000169020_000018_id.jpg", b);
+  writeFile(flagHost(), "1");
+
+  const ImportSummary s = LoadFromOffice(station, *store);
+  EXPECT_EQ(s.imported, 2);
+  EXPECT_EQ(s.failed, 0);
+
+  const Rows r = db().query("SELECT EAN, Active, FileName, DateInsert FROM Model ORDER BY id");
+  ASSERT_EQ(r.size(), 2);
+  QList<QByteArray> contents;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(r.value(i, "EAN").toString(), "2200000169020");
+    EXPECT_EQ(r.value(i, "Active").toInt(), 1);
+    const QString name = r.value(i, "FileName").toString();
+    EXPECT_EQ(name.size(), kModelFileNameLength);
+    EXPECT_TRUE(name.startsWith("20190709-"));
+    EXPECT_EQ(r.value(i, "DateInsert").toString(), "2019-07-09T10:00:00");
+    contents << readFile(modelHost(name) + "_face.bin");
+  }
+  EXPECT_NE(r.value(0, "FileName"), r.value(1, "FileName"));
+  // Copied unchanged, in name order.
+  EXPECT_EQ(contents, (QList<QByteArray>{a, b}));
+  EXPECT_TRUE(importEntries().isEmpty());
+  EXPECT_FALSE(QFile::exists(flagHost()));
+}
+
+TEST_F(ModelImportTest, OtherFilesAndFoldersAreLeftAlone) {
+  writeFile(importDir + "/2200000169037_000001_id.JPG", "upper");  // Windows ignores case
+  writeFile(importDir + "/notes.txt", "n");
+  writeFile(importDir + "/2200000169044_000002_id.jpeg", "j");
+  ASSERT_TRUE(QDir().mkpath(importDir + "/folder.jpg"));
+  writeFile(importDir + "/folder.jpg/inner.jpg", "i");
+  writeFile(importDir + "/short.jpg", "s");
+
+  EXPECT_EQ(LoadFromOffice(station, *store).imported, 2);
+  EXPECT_EQ(importEntries(), (QStringList{"2200000169044_000002_id.jpeg", "folder.jpg", "notes.txt"}));
+  EXPECT_TRUE(QFile::exists(importDir + "/folder.jpg/inner.jpg"));
+  const Rows r = db().query("SELECT EAN FROM Model ORDER BY EAN");
+  ASSERT_EQ(r.size(), 2);
+  EXPECT_EQ(r.value(0, "EAN").toString(), "2200000169037");
+  EXPECT_EQ(r.value(1, "EAN").toString(), "short.jpg");  // a short name gives a short barcode
+}
+
+TEST_F(ModelImportTest, FlagFileGoesEvenWithNothingToImport) {
+  writeFile(flagHost(), "");
+  EXPECT_EQ(LoadFromOffice(station, *store).imported, 0);
+  EXPECT_FALSE(QFile::exists(flagHost()));
+
+  // A missing import folder is no error either.
+  ASSERT_TRUE(QDir(importDir).removeRecursively());
+  writeFile(flagHost(), "");
+  EXPECT_EQ(LoadFromOffice(station, *store).imported, 0);
+  EXPECT_FALSE(QFile::exists(flagHost()));
+  EXPECT_EQ(modelRows(), 0);
+}
+
+TEST_F(ModelImportTest, FailedCopyKeepsTheFileAndLeavesNoModel) {
+  writeFile(importDir + "/2200000169051_000003_id.jpg", "face");
+  writeFile(flagHost(), "");
+  // The model folder is missing: the copy cannot be written.
+  ASSERT_TRUE(QDir(hostPath(station.settings.modelDir)).removeRecursively());
+
+  const ImportSummary s = LoadFromOffice(station, *store);
+  EXPECT_EQ(s.imported, 0);
+  EXPECT_EQ(s.failed, 1);
+  EXPECT_EQ(modelRows(), 0);
+  EXPECT_EQ(models().recordCount(), 0);
+  EXPECT_EQ(importEntries(), QStringList{"2200000169051_000003_id.jpg"});
+  EXPECT_TRUE(station.log.contains("2200000169051_000003_id.jpg"));
+  EXPECT_FALSE(QFile::exists(flagHost()));
+
+  // The next start imports it.
+  ASSERT_TRUE(QDir().mkpath(hostPath(station.settings.modelDir)));
+  EXPECT_EQ(LoadFromOffice(station, *store).imported, 1);
+  EXPECT_TRUE(importEntries().isEmpty());
+}
+
+TEST_F(ModelImportTest, DatabaseErrorPropagatesAndKeepsTheFile) {
+  writeFile(importDir + "/2200000169068_000004_id.jpg", "face");
+  db().exec("CREATE TRIGGER refuse BEFORE INSERT ON Model BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+  EXPECT_THROW(LoadFromOffice(station, *store), std::runtime_error);
+  EXPECT_EQ(importEntries().size(), 1);
+  EXPECT_TRUE(modelFiles().isEmpty());
+  EXPECT_EQ(models().state(), Dataset::State::Browse);
+}
+
+}  // namespace
+}  // namespace tavo::test
