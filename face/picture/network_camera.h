@@ -32,7 +32,7 @@ class NetworkCamera {
     int readTimeoutMs = 3000;   // FFmpeg read timeout: a silent stream counts as dropped after it
     int staleAfterMs = 2000;    // a frame older than this is no frame
     int firstRetryMs = 250;     // pause before the first reconnection attempt
-    int maxRetryMs = 4000;      // pauses double up to this
+    int maxRetryMs = 2000;      // pauses double up to this
   };
 
   // `source`: an rtsp:// (or other URL) address, or a video file path (station or host form).
