@@ -13,6 +13,7 @@
 #include "app/paths.h"
 #include "app/station.h"
 #include "face/picture/editor_picture_view.h"
+#include "face/picture/feature_rules.h"
 #include "face/picture/web_camera.h"
 
 namespace tavo {
@@ -77,10 +78,6 @@ std::vector<cv::Rect> detect(cv::CascadeClassifier& c, const cv::Mat& img, cv::S
   std::vector<cv::Rect> found;
   c.detectMultiScale(img, found, 1.1, 3, cv::CASCADE_DO_CANNY_PRUNING, minSize);
   return found;
-}
-
-cv::Point centre(const cv::Rect& r) {
-  return {R((r.width * 0.5 + r.x) * scale), R((r.height * 0.5 + r.y) * scale)};
 }
 
 bool sameFile(const QString& a, const QString& b) {
@@ -172,7 +169,7 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
   const int W = img.cols, H = img.rows;
   bool anyFace = false;
   for (const cv::Rect& face : faces) {
-    const cv::Point c = centre(face);
+    const cv::Point c = centreOf(face);
     const int r = R((face.width + face.height) * f * scale);
     // The square is moved at the left and top edges and cut at the right and bottom edges.
     int left = c.x - r, top = c.y - r;
@@ -202,38 +199,34 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
     cv::Mat area = img(cv::Rect(left, top, sw, sh));  // a view: marks land in the picture itself
     saveJpeg(area, facePath);
 
+    // Marks go into the picture as each feature is found, so later searches see them.
     int eyes = 0, noses = 0, mouths = 0;
     int eyeRow = 0, noseRow = 0;
     if (loaded(cascade_eye)) {
-      for (const cv::Rect& e : detect(*cascade_eye, area, cv::Size(20, 20))) {
-        const cv::Point ec = centre(e);
-        eyeRow = ec.y;
-        if (eyes < 2) {
-          cv::circle(area, ec, 2 * R((e.width + e.height) * 0.1 * scale), cv::Scalar(0, 255, 255), 2, cv::LINE_8);
-          ++eyes;
-        }
-      }
+      const EyePick p = pickEyes(detect(*cascade_eye, area, cv::Size(20, 20)));
+      for (const cv::Rect& e : p.counted)
+        cv::circle(area, centreOf(e), 2 * R((e.width + e.height) * 0.1 * scale), cv::Scalar(0, 255, 255) /* RGB (255, 255, 0) */, 2,
+                   cv::LINE_8);
+      eyes = int(p.counted.size());
+      eyeRow = p.eyeRow;
     }
     if (loaded(cascade_nose)) {
-      for (const cv::Rect& n : detect(*cascade_nose, area, cv::Size(10, 10))) {
-        noseRow = centre(n).y;
-        if (noseRow > eyeRow && noses == 0) {
-          cv::rectangle(area, n, cv::Scalar(0, 255, 0), 2, cv::LINE_8);
-          ++noses;
-        }
+      const NosePick p = pickNose(detect(*cascade_nose, area, cv::Size(10, 10)), eyeRow);
+      if (p.counted) {
+        cv::rectangle(area, *p.counted, cv::Scalar(0, 255, 0), 2, cv::LINE_8);
+        noses = 1;
       }
+      noseRow = p.noseRow;
     }
     if (loaded(cascade_mouth)) {
-      for (const cv::Rect& m : detect(*cascade_mouth, area, cv::Size(10, 10))) {
-        if (centre(m).y > noseRow && mouths == 0) {
-          cv::rectangle(area, m, cv::Scalar(255, 250, 100), 2, cv::LINE_8);
-          ++mouths;
-        }
+      if (const auto m = pickMouth(detect(*cascade_mouth, area, cv::Size(10, 10)), noseRow)) {
+        cv::rectangle(area, *m, cv::Scalar(255, 250, 100), 2, cv::LINE_8);  // RGB (100, 250, 255)
+        mouths = 1;
       }
     }
     res.the_fase = true;
     res.features = eyes + noses + mouths;
-    if (eyes + noses + mouths >= 3) break;
+    if (passesFeatureTest(eyes, noses, mouths)) break;
   }
 
   if (!anyFace) {

@@ -14,7 +14,10 @@ bool WebCamera::open(const QString& webCamSetting) {
   release();
   const QString setting = webCamSetting.trimmed();
   bool isNumber = false;
-  const int index = setting.isEmpty() ? 0 : setting.toInt(&isNumber);
+  int index = setting.isEmpty() ? 0 : setting.toInt(&isNumber);
+  // OpenCV numbers of 100 and above name a back end in the hundreds (700: DirectShow, first
+  // camera); here the back end is always V4L2 and the rest picks the camera.
+  if (index >= 100) index %= 100;
   if (setting.isEmpty()) isNumber = true;
   auto cap = std::make_unique<cv::VideoCapture>();
   try {
