@@ -12,8 +12,8 @@ namespace tavo {
 
 // The local web camera (`capture`): opened once at start-up, held until the end, never reopened.
 // The setting WebCam says what to open: "0" (default) the first camera, another number that
-// camera (V4L2; 700, the old "DirectShow, first camera", is camera 0), anything else a video file (FFmpeg) that stands in for a camera and starts
-// again at its end.
+// camera (V4L2; 700, the old "DirectShow, first camera", is camera 0), anything else a video
+// file (FFmpeg) that stands in for a camera and starts again at its end.
 class WebCamera {
  public:
   WebCamera();
