@@ -100,7 +100,7 @@ class DataStore : public QObject {
   // Active models whose EAN equals the barcode (all Model columns).
   Rows activeModelsOf(const QString& ean);
   // InsertWorkRecord: appends a row through TableWorks (it becomes the current row), dated now by
-  // the station's clock; excellent = SN equals the EAN of model idModel. Returns its id.
+  // the station's clock; excellent = model idModel exists and SN equals its EAN. Returns its id.
   qint64 insertWork(const WorkRecord& w);
   // DateLastDetection of every active model of the barcode.
   int setLastDetection(const QString& ean, const QDate& day);

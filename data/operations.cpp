@@ -90,8 +90,9 @@ qint64 DataStore::insertWork(const WorkRecord& w) {
     t.setField(QStringLiteral("cBottom"), w.cBottom);
     t.setField(QStringLiteral("height"), w.height);
     t.setField(QStringLiteral("width"), w.width);
-    // The looked-up barcode of model idModel (empty when there is none).
-    t.setField(QStringLiteral("excellent"), w.sn == t.asString(QStringLiteral("EAN")));
+    // The looked-up barcode of model idModel; without a model there is no match, even for an
+    // empty barcode.
+    t.setField(QStringLiteral("excellent"), !t.isNull(QStringLiteral("EAN")) && w.sn == t.asString(QStringLiteral("EAN")));
     return t.post();
   } catch (...) {
     t.cancel();

@@ -103,6 +103,21 @@ TEST_F(ConnectionTest, MissingFileIsReportedAndNotCreated) {
   EXPECT_THROW(second.insertWork({}), std::runtime_error);
 }
 
+TEST_F(ConnectionTest, AnotherSQLiteLibraryAheadOfSQLCipherIsRefused) {
+  const QString plainLib = QStringLiteral("/usr/lib/x86_64-linux-gnu/libsqlite3.so.0");
+  if (!QFileInfo::exists(plainLib)) GTEST_SKIP() << "no libsqlite3 to load first";
+  const QString target = dir.file(QStringLiteral("linked-wrong.mdb"));
+  QProcess tool;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("LD_PRELOAD"), plainLib);  // as if linked ahead of libsqlcipher
+  tool.setProcessEnvironment(env);
+  tool.start(buildDir() + QStringLiteral("/tools/tavolin-db"), {QStringLiteral("create"), target});
+  ASSERT_TRUE(tool.waitForFinished(20000));
+  EXPECT_EQ(tool.exitCode(), 1);
+  EXPECT_TRUE(tool.readAllStandardError().contains("not SQLCipher"));
+  EXPECT_FALSE(QFileInfo::exists(target));  // no plain file written
+}
+
 TEST_F(ConnectionTest, CreateNeverOverwrites) {
   addModel(QStringLiteral("1"));
   EXPECT_THROW(createDatabaseFile(dbPath(), QLatin1String(kDatabasePassword)), std::runtime_error);

@@ -135,6 +135,9 @@ TEST_F(DatasetTest, WorkRowsFromTheCheckInBecomeCurrentWithTheirLookup) {
   store->insertWork(w);
   EXPECT_FALSE(t.asBool("excellent"));
   EXPECT_EQ(t.asString("tags"), "not found");
+  w.sn.clear();  // an empty barcode does not match a missing model
+  store->insertWork(w);
+  EXPECT_FALSE(t.asBool("excellent"));
   const Rows r = db().query("SELECT datedoc, timedoc FROM Works WHERE id = ?", {id});
   EXPECT_EQ(r.rows[0][0].toString(), "2019-07-09");
   EXPECT_EQ(r.rows[0][1].toString(), "10:15:42");
