@@ -37,6 +37,8 @@ int lastHandle = 0;
 
 std::atomic<int> detectionThreshold{3};
 std::atomic<int> detectionInputSize{416};
+std::atomic<DetectorKind> chosenDetector{kDetector};
+std::atomic<double> detectionPadding{kDetectionPadding};
 
 // Runs one call, turning exceptions into result codes: no error escapes to the caller.
 template <typename F>
@@ -96,7 +98,11 @@ cv::Mat toBgr(const cv::Mat& picture) {
   return bgr;
 }
 
-// Faces of a picture as the engine sees them: shrunk when very large, padded, detected.
+}  // namespace
+
+void chooseDetector(DetectorKind kind) { chosenDetector.store(kind); }
+void setDetectionPadding(double fraction) { detectionPadding.store(fraction); }
+
 std::vector<Detection> findFaces(FaceNets& n, DetectorKind kind, const cv::Mat& bgr, float minScore,
                                  int inputSize, bool padded) {
   cv::Mat work = bgr;
@@ -108,7 +114,7 @@ std::vector<Detection> findFaces(FaceNets& n, DetectorKind kind, const cv::Mat& 
   }
   int pad = 0;
   if (padded) {
-    pad = static_cast<int>(std::lround(kDetectionPadding * std::max(work.cols, work.rows)));
+    pad = static_cast<int>(std::lround(detectionPadding.load() * std::max(work.cols, work.rows)));
     cv::copyMakeBorder(work, work, pad, pad, pad, pad, cv::BORDER_CONSTANT, cv::Scalar::all(0));
   }
   std::vector<Detection> found = n.detectWith(kind, work, minScore, inputSize);
@@ -119,6 +125,28 @@ std::vector<Detection> findFaces(FaceNets& n, DetectorKind kind, const cv::Mat& 
     d.box.height = static_cast<float>(d.box.height / scale);
   }
   return found;
+}
+
+namespace {
+
+// An icon file holding PNG pictures (the usual modern icon): the largest of them. OpenCV has no
+// icon decoder.
+cv::Mat decodeIcon(const QByteArray& bytes) {
+  auto u16 = [&](int at) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8); };
+  auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
+  if (bytes.size() < 6 || u16(0) != 0 || u16(2) != 1) return {};
+  const int count = static_cast<int>(u16(4));
+  cv::Mat best;
+  for (int i = 0; i < count && 6 + 16 * (i + 1) <= bytes.size(); ++i) {
+    const int entry = 6 + 16 * i;
+    const unsigned size = u32(entry + 8), offset = u32(entry + 12);
+    if (offset >= static_cast<unsigned>(bytes.size()) || size > static_cast<unsigned>(bytes.size()) - offset || size < 8) continue;
+    if (bytes.mid(static_cast<int>(offset), 8) != QByteArray("\x89PNG\r\n\x1a\n", 8)) continue;
+    const cv::Mat raw(1, static_cast<int>(size), CV_8U, const_cast<char*>(bytes.constData()) + offset);
+    cv::Mat picture = cv::imdecode(raw, cv::IMREAD_COLOR);
+    if (!picture.empty() && picture.total() > best.total()) best = picture;
+  }
+  return best;
 }
 
 bool positionValid(const TFacePosition* p, const cv::Mat& m) {
@@ -285,7 +313,7 @@ int FSDK_Initialize(const char* /*licenseKey*/) {
   try {
     if (!std::getenv("OPENCV_LOG_LEVEL")) cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     cv::setNumThreads(2);
-    loadedNets = std::make_unique<FaceNets>(hostPath(dir), kDetector);
+    loadedNets = std::make_unique<FaceNets>(hostPath(dir), chosenDetector.load());
     netsInUse.store(loadedNets.get(), std::memory_order_release);
     return FSDKE_OK;
   } catch (const std::bad_alloc&) {
@@ -309,6 +337,7 @@ int FSDK_LoadImageFromFile(HImage* image, const char* fileName) {
     cv::Mat picture;
     try {
       picture = cv::imdecode(raw, cv::IMREAD_COLOR);
+      if (picture.empty()) picture = decodeIcon(bytes);
     } catch (const cv::Exception&) {
       return int(FSDKE_BAD_FILE_FORMAT);
     }

@@ -83,9 +83,9 @@ int FSDK_ResizeImage(HImage source, double ratio, HImage target);  // target := 
 int FSDK_CopyImage(HImage source, HImage target);
 int FSDK_FreeImage(HImage image);
 
-// Detection settings, process-wide. internalResizeWidth is the detector's input size (rounded to
-// a multiple of 32 in 128..1024); the two flags are accepted and ignored (rotation is handled by
-// the landmark alignment). The threshold is 1 (finds the most, also doubtful faces) .. 5 (only
+// Detection settings, process-wide. internalResizeWidth is the input size of the tiny detector
+// (rounded to a multiple of 32 in 128..1024; the SSD detector in use always works at 512); the two
+// flags are accepted and ignored (rotation is handled by the landmark alignment). The threshold is 1 (finds the most, also doubtful faces) .. 5 (only
 // clear faces); 3 is the default; values outside are clamped. See docs/accuracy.md for the scores.
 int FSDK_SetFaceDetectionParameters(bool handleArbitraryRotations, bool determineFaceRotationAngle,
                                     int internalResizeWidth);
