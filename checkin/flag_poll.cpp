@@ -36,7 +36,7 @@ QString shownBarcode(const QString& barcode) {
 }  // namespace
 
 FlagPoll::FlagPoll(Station& station, std::function<void(bool on)> setTimer1)
-    : station_(station), setTimer1_(std::move(setTimer1)) {}
+    : deleteRequest(removeFile), station_(station), setTimer1_(std::move(setTimer1)) {}
 
 FlagPoll::FlagPoll(Station& station, QTimer& timer1)
     : FlagPoll(station, [&timer1](bool on) {
@@ -141,7 +141,7 @@ void FlagPoll::consume(const QString& path, const FileIdentity& handled) {
   if (!now) return;
   // Written anew while its predecessor was handled: that is the next request, keep it.
   if (!(*now == handled)) return;
-  if (!removeFile(path)) {
+  if (!deleteRequest(path)) {
     undeleted_.insert(path, handled);
     station_.showLog(QStringLiteral("Cannot delete request file \"%1\"; it is not handled again until it changes")
                          .arg(path));

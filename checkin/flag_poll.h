@@ -42,6 +42,8 @@ class FlagPoll {
   // True while a check-in run is in progress (started by the operator's button, say): the poll
   // then leaves every request where it is until the run has ended.
   std::function<bool()> checkInBusy;
+  // Deletes a request file (station path); true when it is gone. Replaceable for tests.
+  std::function<bool(const QString& path)> deleteRequest;
 
   // One poll.
   void Timer1Timer();
