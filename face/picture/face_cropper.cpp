@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -170,7 +171,8 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
   bool anyFace = false;
   for (const cv::Rect& face : faces) {
     const cv::Point c = centreOf(face);
-    const int r = R((face.width + face.height) * f * scale);
+    // Bounded so that an absurd radius setting cannot overflow the arithmetic below.
+    const int r = R(std::clamp((face.width + face.height) * f * scale, -1e7, 1e7));
     // The square is moved at the left and top edges and cut at the right and bottom edges.
     int left = c.x - r, top = c.y - r;
     const int side = 2 * r;
@@ -204,9 +206,8 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
     int eyeRow = 0, noseRow = 0;
     if (loaded(cascade_eye)) {
       const EyePick p = pickEyes(detect(*cascade_eye, area, cv::Size(20, 20)));
-      for (const cv::Rect& e : p.counted)
-        cv::circle(area, centreOf(e), 2 * R((e.width + e.height) * 0.1 * scale), cv::Scalar(0, 255, 255) /* RGB (255, 255, 0) */, 2,
-                   cv::LINE_8);
+      for (const cv::Rect& e : p.counted)  // RGB (255, 255, 0)
+        cv::circle(area, centreOf(e), 2 * R((e.width + e.height) * 0.1 * scale), cv::Scalar(0, 255, 255), 2, cv::LINE_8);
       eyes = int(p.counted.size());
       eyeRow = p.eyeRow;
     }
