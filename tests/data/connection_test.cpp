@@ -8,9 +8,9 @@
 namespace tavo::test {
 namespace {
 
-using ConnectionTest = DataFixture;
+using DataConnectionTest = DataFixture;
 
-TEST_F(ConnectionTest, SchemaRoundTripsThroughTheEncryptedFile) {
+TEST_F(DataConnectionTest, SchemaRoundTripsThroughTheEncryptedFile) {
   store->close();
   Database fresh;
   fresh.open(dbPath(), QLatin1String(kDatabasePassword));
@@ -33,7 +33,7 @@ TEST_F(ConnectionTest, SchemaRoundTripsThroughTheEncryptedFile) {
   EXPECT_EQ(fresh.lastInsertId(), 2);
 }
 
-TEST_F(ConnectionTest, ColumnLimitsAreEnforcedByTheFile) {
+TEST_F(DataConnectionTest, ColumnLimitsAreEnforcedByTheFile) {
   auto rejects = [&](const QString& sql, const QVariantList& p) {
     EXPECT_THROW(db().exec(sql, p), DatabaseError) << sql.toStdString();
   };
@@ -48,7 +48,7 @@ TEST_F(ConnectionTest, ColumnLimitsAreEnforcedByTheFile) {
   EXPECT_EQ(db().scalar(QStringLiteral("SELECT Active FROM Model")).toInt(), 0);  // Yes/No defaults to No
 }
 
-TEST_F(ConnectionTest, FileIsEncryptedAndUnreadableWithoutTheKey) {
+TEST_F(DataConnectionTest, FileIsEncryptedAndUnreadableWithoutTheKey) {
   addWork(QDate(2019, 7, 9), QTime(9, 0), QStringLiteral("secret-barcode"));
   store->close();
   const QByteArray bytes = readFile(dbPath());
@@ -74,7 +74,7 @@ TEST_F(ConnectionTest, FileIsEncryptedAndUnreadableWithoutTheKey) {
   EXPECT_FALSE(cli.readAllStandardOutput().contains("secret-barcode"));
 }
 
-TEST_F(ConnectionTest, RefusesAnEmptyKeyAndPlainFiles) {
+TEST_F(DataConnectionTest, RefusesAnEmptyKeyAndPlainFiles) {
   Database d;
   const QString fresh = dir.file(QStringLiteral("new.mdb"));
   EXPECT_THROW(d.create(fresh, QString()), DatabaseError);
@@ -87,7 +87,7 @@ TEST_F(ConnectionTest, RefusesAnEmptyKeyAndPlainFiles) {
   EXPECT_TRUE(readFile(plain).startsWith("SQLite format 3"));  // left as it was
 }
 
-TEST_F(ConnectionTest, MissingFileIsReportedAndNotCreated) {
+TEST_F(DataConnectionTest, MissingFileIsReportedAndNotCreated) {
   QFile::remove(dbPath());
   DataStore second(station);
   try {
@@ -103,7 +103,7 @@ TEST_F(ConnectionTest, MissingFileIsReportedAndNotCreated) {
   EXPECT_THROW(second.insertWork({}), std::runtime_error);
 }
 
-TEST_F(ConnectionTest, AnotherSQLiteLibraryAheadOfSQLCipherIsRefused) {
+TEST_F(DataConnectionTest, AnotherSQLiteLibraryAheadOfSQLCipherIsRefused) {
   const QString plainLib = QStringLiteral("/usr/lib/x86_64-linux-gnu/libsqlite3.so.0");
   if (!QFileInfo::exists(plainLib)) GTEST_SKIP() << "no libsqlite3 to load first";
   const QString target = dir.file(QStringLiteral("linked-wrong.mdb"));
@@ -118,13 +118,13 @@ TEST_F(ConnectionTest, AnotherSQLiteLibraryAheadOfSQLCipherIsRefused) {
   EXPECT_FALSE(QFileInfo::exists(target));  // no plain file written
 }
 
-TEST_F(ConnectionTest, CreateNeverOverwrites) {
+TEST_F(DataConnectionTest, CreateNeverOverwrites) {
   addModel(QStringLiteral("1"));
   EXPECT_THROW(createDatabaseFile(dbPath(), QLatin1String(kDatabasePassword)), std::runtime_error);
   EXPECT_EQ(store->query(QStringLiteral("SELECT count(*) FROM Model")).rows[0][0].toInt(), 1);
 }
 
-TEST_F(ConnectionTest, StatementsTakeValuesOnlyAsParameters) {
+TEST_F(DataConnectionTest, StatementsTakeValuesOnlyAsParameters) {
   EXPECT_THROW(db().exec(QStringLiteral("SELECT ?"), {}), DatabaseError);  // count must match
   EXPECT_THROW(db().exec(QStringLiteral("DELETE FROM Model; DELETE FROM Works")), DatabaseError);
   const QString evil = QStringLiteral("x'); DELETE FROM Model; --");

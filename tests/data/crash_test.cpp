@@ -8,9 +8,9 @@
 namespace tavo::test {
 namespace {
 
-using CrashTest = DataFixture;
+using DataCrashTest = DataFixture;
 
-TEST_F(CrashTest, KilledWriterLeavesEveryCommittedRow) {
+TEST_F(DataCrashTest, KilledWriterLeavesEveryCommittedRow) {
   const QString tool = buildDir() + QStringLiteral("/tools/tavolin-db");
   ASSERT_TRUE(QFileInfo(tool).isExecutable()) << tool.toStdString();
   store->close();

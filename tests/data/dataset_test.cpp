@@ -4,9 +4,9 @@
 namespace tavo::test {
 namespace {
 
-using DatasetTest = DataFixture;
+using DataDatasetTest = DataFixture;
 
-TEST_F(DatasetTest, ModelsSortByBarcodeThenLastMatchAndWorksNewestFirst) {
+TEST_F(DataDatasetTest, ModelsSortByBarcodeThenLastMatchAndWorksNewestFirst) {
   addModel(QStringLiteral("222"), true, QDate(2019, 5, 1));
   addModel(QStringLiteral("111"), true, QDate(2019, 6, 13));
   addModel(QStringLiteral("111"), true, QDate(2019, 6, 2));
@@ -25,7 +25,7 @@ TEST_F(DatasetTest, ModelsSortByBarcodeThenLastMatchAndWorksNewestFirst) {
   EXPECT_EQ(store->tableWorks().sort(), QStringLiteral("datedoc DESC, timedoc DESC"));
 }
 
-TEST_F(DatasetTest, LookupsStandInTheirPlacesAndAreEmptyWithoutATarget) {
+TEST_F(DataDatasetTest, LookupsStandInTheirPlacesAndAreEmptyWithoutATarget) {
   db().exec(QStringLiteral("INSERT INTO Employees (FullName) VALUES ('Бухгалтерия')"));
   const qint64 group = db().lastInsertId();
   const qint64 m = addModel(QStringLiteral("2200000169020"), true, {}, QString(), group);
@@ -54,7 +54,7 @@ TEST_F(DatasetTest, LookupsStandInTheirPlacesAndAreEmptyWithoutATarget) {
   models.cancel();
 }
 
-TEST_F(DatasetTest, InsertEditPostCancelDeleteWriteThrough) {
+TEST_F(DataDatasetTest, InsertEditPostCancelDeleteWriteThrough) {
   Dataset& m = store->tableModel();
   addModel(QStringLiteral("300"));
   m.refresh();
@@ -101,7 +101,7 @@ TEST_F(DatasetTest, InsertEditPostCancelDeleteWriteThrough) {
   m.cancel();
 }
 
-TEST_F(DatasetTest, WorkRowsFromTheCheckInBecomeCurrentWithTheirLookup) {
+TEST_F(DataDatasetTest, WorkRowsFromTheCheckInBecomeCurrentWithTheirLookup) {
   const qint64 same = addModel(QStringLiteral("2200000169020"));
   const qint64 other = addModel(QStringLiteral("4600000000001"));
   addWork(QDate(2019, 7, 9), QTime(9, 0));
@@ -143,7 +143,7 @@ TEST_F(DatasetTest, WorkRowsFromTheCheckInBecomeCurrentWithTheirLookup) {
   EXPECT_EQ(r.rows[0][1].toString(), "10:15:42");
 }
 
-TEST_F(DatasetTest, LookupFollowsItsKeyBeforePosting) {
+TEST_F(DataDatasetTest, LookupFollowsItsKeyBeforePosting) {
   const qint64 a = addModel(QStringLiteral("111"));
   const qint64 b = addModel(QStringLiteral("222"));
   addWork(QDate(2019, 7, 9), QTime(9, 0), QStringLiteral("222"), int(a));
@@ -158,7 +158,7 @@ TEST_F(DatasetTest, LookupFollowsItsKeyBeforePosting) {
   EXPECT_EQ(t.asString("EAN"), "222");
 }
 
-TEST_F(DatasetTest, ChangesAreReportedUnlessSwitchedOff) {
+TEST_F(DataDatasetTest, ChangesAreReportedUnlessSwitchedOff) {
   for (int i = 0; i < 3; ++i) addModel(QString::number(100 + i));
   Dataset& m = store->tableModel();
   m.refresh();
@@ -182,7 +182,7 @@ TEST_F(DatasetTest, ChangesAreReportedUnlessSwitchedOff) {
   EXPECT_EQ(m.currentRow(), 2);
 }
 
-TEST_F(DatasetTest, MovingAwayPostsAPendingEdit) {
+TEST_F(DataDatasetTest, MovingAwayPostsAPendingEdit) {
   addModel(QStringLiteral("1"));
   addModel(QStringLiteral("2"));
   Dataset& m = store->tableModel();

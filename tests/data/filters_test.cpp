@@ -4,7 +4,7 @@
 namespace tavo::test {
 namespace {
 
-class FilterTest : public DataFixture {
+class DataFilterTest : public DataFixture {
  protected:
   void SetUp() override {
     DataFixture::SetUp();
@@ -23,7 +23,7 @@ class FilterTest : public DataFixture {
   }
 };
 
-TEST_F(FilterTest, ContainsSearchTakesQuotesPercentAndUnderscoreLiterally) {
+TEST_F(DataFilterTest, ContainsSearchTakesQuotesPercentAndUnderscoreLiterally) {
   WorkFilter f;
   f.snContains = QStringLiteral("'");
   store->applyWorkFilter(f);
@@ -39,7 +39,7 @@ TEST_F(FilterTest, ContainsSearchTakesQuotesPercentAndUnderscoreLiterally) {
   EXPECT_EQ(sorted(sns()), QStringList({"ПЕТРОВА", "Петров"}));
 }
 
-TEST_F(FilterTest, TermsCombineAndTheDateTermIsOnOrAfter) {
+TEST_F(DataFilterTest, TermsCombineAndTheDateTermIsOnOrAfter) {
   WorkFilter f;
   f.fromDate = QDate(2019, 7, 9);
   store->applyWorkFilter(f);
@@ -57,7 +57,7 @@ TEST_F(FilterTest, TermsCombineAndTheDateTermIsOnOrAfter) {
   EXPECT_EQ(store->tableWorks().currentRow(), 0);
 }
 
-TEST_F(FilterTest, ModelFilterIsReplacedByEachEditAndCounts) {
+TEST_F(DataFilterTest, ModelFilterIsReplacedByEachEditAndCounts) {
   addModel("2200000000120", true, {}, "Иванов");
   addModel("4600000000000", true, {}, "Петров");
   addModel("1200000000000", true, {}, "Сидоров");

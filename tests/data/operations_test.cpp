@@ -4,9 +4,9 @@
 namespace tavo::test {
 namespace {
 
-using OperationsTest = DataFixture;
+using DataOperationsTest = DataFixture;
 
-TEST_F(OperationsTest, ResultQueryListsBestFirstWithTheModelsBarcode) {
+TEST_F(DataOperationsTest, ResultQueryListsBestFirstWithTheModelsBarcode) {
   const qint64 m = addModel("2200000169020", true, {}, "Иванов");
   store->appendResult(7777, 90, "stale");
   store->clearResult();
@@ -35,7 +35,7 @@ TEST_F(OperationsTest, ResultQueryListsBestFirstWithTheModelsBarcode) {
   EXPECT_EQ(store->openQueryResult(std::nullopt).size(), 100u);
 }
 
-TEST_F(OperationsTest, BarcodesCompareForEqualityNotAsPatterns) {
+TEST_F(DataOperationsTest, BarcodesCompareForEqualityNotAsPatterns) {
   addModel("22%");
   addModel("2_1");
   addModel("221");
@@ -55,7 +55,7 @@ TEST_F(OperationsTest, BarcodesCompareForEqualityNotAsPatterns) {
   EXPECT_EQ(db().scalar("SELECT DateLastSimilarity FROM Model WHERE id = ?", {id}).toString(), "2019-07-13");
 }
 
-TEST_F(OperationsTest, BandCountsIncludeTheUpperBoundOnly) {
+TEST_F(DataOperationsTest, BandCountsIncludeTheUpperBoundOnly) {
   const QDate today(2019, 7, 9);
   auto work = [&](const QDate& d, int left, int right, double pct, bool excellent) {
     db().exec("INSERT INTO Works (datedoc, cLeft, cRight, PercentDifference, excellent) VALUES (?, ?, ?, ?, ?)",
@@ -75,7 +75,7 @@ TEST_F(OperationsTest, BandCountsIncludeTheUpperBoundOnly) {
   EXPECT_EQ(store->countPercentBand(0, 5, today), 0);    // exactly 0 falls in no band
 }
 
-TEST_F(OperationsTest, MarginFiguresSkipRowsWithAnEmptyMargin) {
+TEST_F(DataOperationsTest, MarginFiguresSkipRowsWithAnEmptyMargin) {
   EXPECT_FALSE(store->marginMinimums().left.has_value());
   db().exec("INSERT INTO Works (cLeft, cRight, cTop, cBottom) VALUES (10, 20, 30, 40), (30, 40, 50, 61), (1, 1, 1, 0)");
   const MarginFigures min = store->marginMinimums();
@@ -86,7 +86,7 @@ TEST_F(OperationsTest, MarginFiguresSkipRowsWithAnEmptyMargin) {
   EXPECT_DOUBLE_EQ(*avg.bottom, 50.5);
 }
 
-TEST_F(OperationsTest, StaleCandidatesAreOldActiveModelsLeastRecentlyMatchedFirst) {
+TEST_F(DataOperationsTest, StaleCandidatesAreOldActiveModelsLeastRecentlyMatchedFirst) {
   const QDateTime old(QDate(2019, 5, 1), QTime(8, 0));
   const QDateTime limit(QDate(2019, 6, 9), QTime(10, 0));
   const qint64 a = addModel("111", true, QDate(2019, 6, 1), {}, {}, old);

@@ -10,7 +10,7 @@
 namespace tavo::test {
 namespace {
 
-class RetentionTest : public DataFixture {
+class DataRetentionTest : public DataFixture {
  protected:
   QDate today() const { return clock.today(); }
   int works() { return db().scalar("SELECT count(*) FROM Works").toInt(); }
@@ -25,7 +25,7 @@ class RetentionTest : public DataFixture {
   }
 };
 
-TEST_F(RetentionTest, NoOldRowsLogsZeroAndSwitchesTheTimerOff) {
+TEST_F(DataRetentionTest, NoOldRowsLogsZeroAndSwitchesTheTimerOff) {
   addWork(today().addDays(-59), QTime(9, 0), "1", 0, false, "keep");
   touch("keep_face.bin");
   EXPECT_TRUE(store->retention().timer().isActive());
@@ -38,7 +38,7 @@ TEST_F(RetentionTest, NoOldRowsLogsZeroAndSwitchesTheTimerOff) {
   EXPECT_FALSE(store->retention().timer().isActive());
 }
 
-TEST_F(RetentionTest, SixtyDaysOldGoesFiftyNineStays) {
+TEST_F(DataRetentionTest, SixtyDaysOldGoesFiftyNineStays) {
   const qint64 old = addWork(today().addDays(-60), QTime(23, 59), "1", 0, false, "old");
   addWork(today().addDays(-59), QTime(0, 0), "1", 0, false, "young");
   store->retention().runPass();
@@ -46,7 +46,7 @@ TEST_F(RetentionTest, SixtyDaysOldGoesFiftyNineStays) {
   EXPECT_EQ(db().scalar("SELECT FileName FROM Works").toString(), "young");
 }
 
-TEST_F(RetentionTest, HundredTwentyOldRowsGoOverThreeStartsOldestFirst) {
+TEST_F(DataRetentionTest, HundredTwentyOldRowsGoOverThreeStartsOldestFirst) {
   // Two days of old rows, inserted out of date order; within a day the lower id goes first.
   QList<qint64> dayA, dayB;
   for (int i = 0; i < 60; ++i) {
@@ -73,7 +73,7 @@ TEST_F(RetentionTest, HundredTwentyOldRowsGoOverThreeStartsOldestFirst) {
   EXPECT_EQ(works(), 0);
 }
 
-TEST_F(RetentionTest, FilesGoWithTheirRowsAndMissingFilesAreNoError) {
+TEST_F(DataRetentionTest, FilesGoWithTheirRowsAndMissingFilesAreNoError) {
   const QString name = QStringLiteral("2019\\05\\01\\20190501-1B4E28BA-2FA1-11D2-883F-0016D3CCA427");
   const qint64 a = addWork(today().addDays(-69), QTime(9, 0), "1", 0, false, name);
   const qint64 b = addWork(today().addDays(-68), QTime(9, 0), "1", 0, false, "2019\\05\\02\\gone");
@@ -92,7 +92,7 @@ TEST_F(RetentionTest, FilesGoWithTheirRowsAndMissingFilesAreNoError) {
   EXPECT_EQ(works(), 0);
 }
 
-TEST_F(RetentionTest, TimerRunsOnePassPerStart) {
+TEST_F(DataRetentionTest, TimerRunsOnePassPerStart) {
   addWork(today().addDays(-61), QTime(9, 0));
   QElapsedTimer t;
   t.start();
@@ -105,7 +105,7 @@ TEST_F(RetentionTest, TimerRunsOnePassPerStart) {
   EXPECT_EQ(works(), 1);  // the next pass belongs to the next start
 }
 
-TEST_F(RetentionTest, FailedPassIsReportedOnceAndRetriedLater) {
+TEST_F(DataRetentionTest, FailedPassIsReportedOnceAndRetriedLater) {
   addWork(today().addDays(-61), QTime(9, 0));
   store->database().close();  // every statement now fails
   EXPECT_FALSE(store->retention().runPass());
