@@ -1,40 +1,15 @@
 #include "app/ui/station_tabs.h"
 
-#include <QLabel>
-#include <QTabWidget>
-#include <QVBoxLayout>
-
-#include "app/station_app.h"
-#include "app/ui/log_views.h"
+#include "app/ui/models_tab.h"
+#include "app/ui/prototype_tab.h"
+#include "app/ui/work_tab.h"
 
 namespace tavo {
 
-QWidget* createWorkTab(StationApp& app, QWidget* parent) {
-  auto* tab = new QWidget(parent);
-  auto* layout = new QVBoxLayout(tab);
-  auto* area = new QWidget(tab);
-  area->setObjectName("WorkArea");
-  layout->addWidget(area, 1);
-  auto* memoOut = new ResultBufferView(app.station().memoOut, tab);
-  memoOut->setFixedHeight(100);
-  auto* memo4 = new OperatorLogView(app.station().log, tab);
-  memo4->setFixedHeight(100);
-  layout->addWidget(memoOut);
-  layout->addWidget(memo4);
-  return tab;
-}
+QWidget* createWorkTab(StationApp& app, QWidget* parent) { return new WorkTab(app, parent); }
 
-QWidget* createModelsTab(StationApp&, QWidget* parent) {
-  auto* tab = new QWidget(parent);
-  tab->setObjectName("ModelsTab");
-  return tab;
-}
+QWidget* createModelsTab(StationApp& app, QWidget* parent) { return new ModelsTab(app, parent); }
 
-QWidget* createPrototypeTab(StationApp&, QWidget* parent) {
-  auto* tab = new QTabWidget(parent);
-  tab->addTab(new QWidget(tab), QStringLiteral("Размеры изображений"));
-  tab->addTab(new QWidget(tab), QStringLiteral("Анализ моделей"));
-  return tab;
-}
+QWidget* createPrototypeTab(StationApp& app, QWidget* parent) { return new PrototypeTab(app, parent); }
 
 }  // namespace tavo

@@ -1,0 +1,35 @@
+#pragma once
+#include <QImage>
+#include <QPlainTextEdit>
+#include <QString>
+#include <functional>
+
+namespace cv {
+class Mat;
+}
+
+namespace tavo {
+
+class Station;
+class TextMemo;
+
+// Runs an operator action; an error ends it and its text goes to a message box (the window's
+// default error handling).
+void runOperatorAction(Station& station, const std::function<void()>& action);
+
+// A read-only memo that follows a TextMemo of the station (Memo1, Memo2).
+class TextMemoView : public QPlainTextEdit {
+  Q_OBJECT
+ public:
+  TextMemoView(TextMemo& memo, const QString& objectName, QWidget* parent = nullptr);
+
+ private:
+  void follow();
+  TextMemo& memo_;
+  int shown_ = 0;
+};
+
+// A copy of an OpenCV BGR (or grey) picture as a QImage.
+QImage toQImage(const cv::Mat& bgr);
+
+}  // namespace tavo

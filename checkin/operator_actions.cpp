@@ -1,0 +1,102 @@
+#include "checkin/operator_actions.h"
+
+#include <QFile>
+#include <QImage>
+#include <stdexcept>
+
+#include "app/events.h"
+#include "app/paths.h"
+#include "app/station.h"
+#include "checkin/checkin_run.h"
+#include "data/data_store.h"
+#include "face/face_base.h"
+#include "models/model_records.h"
+#include "protect/face_file.h"
+
+namespace tavo {
+namespace {
+
+// The current row of the work log, or a clear error when there is none.
+Dataset& currentWork(DataStore& data) {
+  Dataset& t = data.tableWorks();
+  if (!t.isOpen() || t.currentRow() < 0) throw std::runtime_error("Не выбрана запись журнала работы");
+  return t;
+}
+
+// Holds back the work log's change notifications (the grid and pictures stay as they are) until
+// the end of the scope; switching them on again reports the change once.
+class FrozenViews {
+ public:
+  explicit FrozenViews(Dataset& t) : t_(t), was_(t.notificationsEnabled()) { t_.setNotificationsEnabled(false); }
+  ~FrozenViews() { t_.setNotificationsEnabled(was_); }
+  FrozenViews(const FrozenViews&) = delete;
+  FrozenViews& operator=(const FrozenViews&) = delete;
+
+ private:
+  Dataset& t_;
+  bool was_;
+};
+
+}  // namespace
+
+void InWorkClick(Station& station, CheckInRun& run) {
+  station.settings.ean = QString::fromLatin1(kTestBarcode);
+  run.FaceDetectionLuxandRTSP(true);
+}
+
+bool Button20Click(Station& station, DataStore& data, FaceBase& base) {
+  if (base.isEmpty()) {
+    station.messages().show(enrollFirstText(), enrollFirstCaption());
+    return false;
+  }
+  Dataset& t = currentWork(data);
+  const QString fileName = t.asString(QStringLiteral("FileName"));
+  if (fileName.isEmpty()) throw std::runtime_error("У выбранной записи журнала нет фото");
+  {
+    FrozenViews frozen(t);
+    DecryptImage_Hier(joinPath(station.settings.workDir, fileName), kSystemKey);
+    int idModel = 0;
+    double percent = 0;
+    QString fio;
+    base.FaceRecognitionLuxand(fileName, 0, idModel, percent, fio);
+    t.edit();
+    try {
+      t.setField(QStringLiteral("idModel"), idModel);
+      t.setField(QStringLiteral("is_face"), idModel > 0);
+      t.setField(QStringLiteral("PercentDifference"), percent);
+      // The lookup "EAN" follows idModel at once. No model means no match, even for an empty SN.
+      const QString modelEan = t.asString(QStringLiteral("EAN"));
+      t.setField(QStringLiteral("excellent"),
+                 idModel > 0 && !modelEan.isEmpty() && t.asString(QStringLiteral("SN")) == modelEan);
+      t.post();
+    } catch (...) {
+      t.cancel();
+      throw;
+    }
+    processPendingEvents();
+  }
+  station.messages().show(doneText());
+  return true;
+}
+
+bool Button18Click(Station& station, DataStore& data, ModelRecords& records) {
+  Dataset& t = currentWork(data);
+  const QString fileName = t.asString(QStringLiteral("FileName"));
+  const QString sn = t.asString(QStringLiteral("SN"));
+  QByteArray picture;
+  if (!fileName.isEmpty()) {
+    QFile bin(hostPath(joinPath(station.settings.workDir, fileName) + QLatin1String(kFaceBinSuffix)));
+    if (bin.open(QIODevice::ReadOnly)) picture = keyStreamTransform(bin.readAll(), kSystemKey);
+  }
+  if (picture.isEmpty() || QImage::fromData(picture, "JPEG").isNull()) {
+    station.messages().show(noFacePictureText(), addToModelsCaption());
+    return false;
+  }
+  const QString target = station.tempFile(QStringLiteral("model_full.jpg"));
+  QString error;
+  if (!writeFileAtomically(target, picture, &error))
+    throw std::runtime_error(QStringLiteral("Не удалось записать %1: %2").arg(hostPath(target), error).toStdString());
+  return records.NewRecordFromWork(target, sn);
+}
+
+}  // namespace tavo
