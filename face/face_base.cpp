@@ -134,6 +134,11 @@ void FaceBase::ClearDatabase() {
   descriptors_.shrink_to_fit();
 }
 
+void FaceBase::reserve(std::size_t n) {
+  records_.reserve(n);
+  descriptors_.reserve(n * fsdk::kDescriptorSize);
+}
+
 void FaceBase::append(TFaceRecord record) {
   if (record.ImageHandle != 0) {
     FSDK_FreeImage(record.ImageHandle);
@@ -262,8 +267,7 @@ void FaceBase::Button19Click() {
   int counter = 0;
 
   Dataset& t = data_.tableModel();
-  records_.reserve(std::size_t(std::clamp(t.recordCount(), 0, std::max(capacity_, 0))));
-  descriptors_.reserve(records_.capacity() * fsdk::kDescriptorSize);
+  reserve(std::size_t(std::clamp(t.recordCount(), 0, std::max(capacity_, 0))));
   {
     const bool notify = t.notificationsEnabled();
     if (setBusy) setBusy(true);
@@ -293,12 +297,15 @@ QString FaceBase::probePath(const QString& filename, int mode) const {
 }
 
 FaceBase::Match FaceBase::bestMatch(const float* probe, float minSimilarity) const {
+  return bestMatchIn(descriptors_.data(), records_.size(), probe, minSimilarity);
+}
+
+FaceBase::Match FaceBase::bestMatchIn(const float* base, std::size_t count, const float* probe,
+                                      float minSimilarity) {
   // The same result as comparing similarities record by record (a later record must be strictly
   // more similar), but the similarity is only worked out when the distance improves.
   Match m;
-  if (!probe) return m;
-  const std::size_t count = records_.size();
-  const float* base = descriptors_.data();
+  if (!probe || !base) return m;
   float bestDistance = std::numeric_limits<float>::infinity();
   float bestSimilarity = 0;
   for (std::size_t i = 0; i < count; ++i) {

@@ -112,6 +112,10 @@ class FaceBase {
     float similarity = 0;
   };
   Match bestMatch(const float* probe, float minSimilarity) const;
+  // The same scan over any contiguous descriptor array (count * kDescriptorSize floats).
+  static Match bestMatchIn(const float* descriptors, std::size_t count, const float* probe, float minSimilarity);
+  // Room for n records without moving the ones already there (a build reserves for its rows).
+  void reserve(std::size_t n);
 
   int capacity() const { return capacity_; }
   void setCapacity(int capacity) { capacity_ = capacity; }
