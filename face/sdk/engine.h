@@ -11,8 +11,9 @@ namespace tavo::fsdk::detail {
 FaceNets* nets();
 
 // Detector in use (enrolment and check-in must share it: descriptors move with the box style).
-// SSD: on padded tight crops it finds 376/380 orl faces against about 340 for the tiny detector,
-// and 41/43 marked group faces against 27/43, at about 5 times the time (docs/accuracy.md).
+// SSD: on padded pictures it finds 376/380 orl faces against 303/380 for the tiny detector, and
+// 42/43 marked group faces against 7/43 (27/43 unpadded), at about 5 times the time
+// (docs/accuracy.md).
 constexpr DetectorKind kDetector = DetectorKind::Ssd;
 // For measurements only: another detector, to be chosen before FSDK_Initialize.
 void chooseDetector(DetectorKind kind);
