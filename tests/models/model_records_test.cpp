@@ -272,6 +272,39 @@ TEST_F(ModelRecordsTest, ModelWithoutFileNameLeavesOtherFilesAlone) {
   EXPECT_EQ(modelFiles(), QStringList{"_face.bin"});
 }
 
+TEST_F(ModelRecordsTest, RefusedPostKeepsRowsAndFaceFilesTogether) {
+  scriptNew("2000000000121", {lfw("Colin_Powell_0003")});
+  ASSERT_TRUE(records->NewRecord(QString()));
+  const QString name = models().asString("FileName");
+  const QByteArray before = readFile(modelHost(name) + "_face.bin");
+
+  db().exec("CREATE TRIGGER refuse_insert BEFORE INSERT ON Model BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+  db().exec("CREATE TRIGGER refuse_update BEFORE UPDATE ON Model BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+  bool saved = true;
+  editor.script = [&](const ModelEditorSession& s, ScriptedEditor&) {
+    s.fromFile(lfw("Colin_Powell_0004"));
+    saved = ScriptedEditor::pressSave(s);
+    return saved;
+  };
+  EXPECT_FALSE(records->NewRecord(QString()));
+  EXPECT_FALSE(saved);
+  EXPECT_TRUE(messages.shown.last().contains("disk full"));
+  EXPECT_EQ(modelRows(), 1);
+  EXPECT_EQ(modelFiles(), QStringList{name + "_face.bin"});
+
+  // A change with a new photo whose row cannot be written keeps the old face file.
+  editor.script = [&](const ModelEditorSession& s, ScriptedEditor&) {
+    s.table->setField(QStringLiteral("EAN"), QStringLiteral("2000000000138"));
+    s.fromFile(lfw("Colin_Powell_0005"));
+    saved = ScriptedEditor::pressSave(s);
+    return saved;
+  };
+  EXPECT_FALSE(records->EditRecord());
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(readFile(modelHost(name) + "_face.bin"), before);
+  EXPECT_EQ(models().state(), Dataset::State::Browse);
+}
+
 TEST_F(ModelRecordsTest, NoCurrentModelIsAnError) {
   EXPECT_THROW(records->EditRecord(), std::runtime_error);
   EXPECT_THROW(records->DelRecord(), std::runtime_error);
