@@ -70,7 +70,7 @@ TEST_F(BuildTest, EnrolsActiveModelsKeepsFlagsAndExportsOnce) {
   const qint64 t = addModel(tony, lfw(QStringLiteral("Tony_Blair"), 1), true, false, false, 7);
   // Exported before, last enrolment found no face: only light changes.
   const qint64 b = addModel(bush, lfw(QStringLiteral("George_W_Bush"), 1), true, true, false, 1234567);
-  const qint64 dog = addModel(QStringLiteral("2200000169044"), testData(QStringLiteral("groups/dogs.jpg")));
+  const qint64 dog = addModel(QStringLiteral("2200000169044"), testData(QStringLiteral("samples/017_0.jpg")));
   const qint64 junk = addModel(QStringLiteral("2200000169051"), garbageFile());
   const qint64 missing = addModel(QStringLiteral("2200000169068"), QString());
   const qint64 idle = addModel(QStringLiteral("2200000169075"), lfw(QStringLiteral("Colin_Powell"), 1), false);
@@ -123,7 +123,7 @@ TEST_F(BuildTest, EnrolsActiveModelsKeepsFlagsAndExportsOnce) {
 TEST_F(BuildTest, StopsAtTheLimitAndLeavesLaterRowsAlone) {
   base->setCapacity(2);
   addModel(QStringLiteral("1"), lfw(QStringLiteral("Tony_Blair"), 1));
-  addModel(QStringLiteral("2"), testData(QStringLiteral("groups/dogs.jpg")));
+  addModel(QStringLiteral("2"), testData(QStringLiteral("samples/017_0.jpg")));
   addModel(QStringLiteral("3"), lfw(QStringLiteral("George_W_Bush"), 1));
   const qint64 last = addModel(QStringLiteral("4"), lfw(QStringLiteral("Colin_Powell"), 1));
   base->Button19Click();
@@ -220,7 +220,7 @@ TEST_F(BuildTest, EnrollPictureAppendsWithoutHoldingThePicture) {
   EXPECT_EQ(base->FaceList()[0].ImageHandle, 0);
 
   check = true;
-  base->EnrollPicture(testData(QStringLiteral("groups/dogs.jpg")), 42, check, QStringLiteral("x"));
+  base->EnrollPicture(testData(QStringLiteral("samples/017_0.jpg")), 42, check, QStringLiteral("x"));
   EXPECT_FALSE(check);
   EXPECT_TRUE(messages.shown.isEmpty());
 

@@ -135,7 +135,7 @@ TEST_F(MatchingTest, NothingMatchedGivesZeros) {
   EXPECT_TRUE(r.fio.isEmpty());
 
   // A picture without a face.
-  toFlagDir(testData(QStringLiteral("groups/dogs.jpg")), QStringLiteral("Dogs"));
+  toFlagDir(testData(QStringLiteral("samples/017_0.jpg")), QStringLiteral("Dogs"));
   r = recognize(QStringLiteral("Dogs"), 2);
   EXPECT_EQ(r.id, 0);
   EXPECT_EQ(r.percent, 0);
