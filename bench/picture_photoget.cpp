@@ -72,8 +72,7 @@ int main(int argc, char** argv) {
     double sum = 0;
     for (double v : ms) sum += v;
     std::printf("PhotoGet %dx%d: mean %.1f ms, median %.1f ms, min %.1f ms over %d runs (face %d, %d features)\n",
-                size.width, size.height, sum / ms.size(), ms[ms.size() / 2], ms.front(), runs, r.the_fase,
-                r.features);
+                size.width, size.height, sum / ms.size(), ms[ms.size() / 2], ms.front(), runs, r.the_fase, r.features);
   }
   return 0;
 }

@@ -1,6 +1,11 @@
 // Delay from a stream (re)start to its first frame through NetworkCamera: a clip file played as
 // a camera, and a real RTSP stream from VLC on 127.0.0.1 (camera started against a running
 // server; server restarted under a running camera).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,11 +13,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
-#include <arpa/inet.h>
 #include <cstdio>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "face/picture/network_camera.h"
 #include "tests/support/test_env.h"
@@ -57,8 +58,10 @@ void startServer(QProcess& p, const QString& clip, int port) {
                            "width=640,acodec=none}:gather:rtp{sdp=rtsp://127.0.0.1:%1/cam}")
                            .arg(port);
   QStringList args = {clip, "--loop", "--sout-keep", "--no-sout-audio", "--sout", sout};
-  if (geteuid() == 0) p.start("runuser", QStringList{"-u", "nobody", "--", "cvlc"} + args);
-  else p.start("cvlc", args);
+  if (geteuid() == 0)
+    p.start("runuser", QStringList{"-u", "nobody", "--", "cvlc"} + args);
+  else
+    p.start("cvlc", args);
   p.waitForStarted();
 }
 

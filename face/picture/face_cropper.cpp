@@ -33,8 +33,7 @@ cv::Mat readPicture(const QString& path) {
   const QByteArray bytes = f.readAll();
   if (bytes.isEmpty()) return {};
   try {
-    return cv::imdecode(cv::Mat(1, int(bytes.size()), CV_8UC1, const_cast<char*>(bytes.constData())),
-                        cv::IMREAD_COLOR);
+    return cv::imdecode(cv::Mat(1, int(bytes.size()), CV_8UC1, const_cast<char*>(bytes.constData())), cv::IMREAD_COLOR);
   } catch (const cv::Exception&) {
     return {};
   }
@@ -50,8 +49,8 @@ void saveJpeg(const cv::Mat& img, const QString& path) {
     ok = false;
   }
   QString error;
-  if (!ok || !writeFileAtomically(path, QByteArray(reinterpret_cast<const char*>(buf.data()), qsizetype(buf.size())),
-                                  &error))
+  if (!ok ||
+      !writeFileAtomically(path, QByteArray(reinterpret_cast<const char*>(buf.data()), qsizetype(buf.size())), &error))
     throw std::runtime_error(QStringLiteral("PhotoGet: cannot write %1 %2").arg(hostPath(path), error).toStdString());
 }
 
@@ -207,7 +206,8 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
     if (loaded(cascade_eye)) {
       const EyePick p = pickEyes(detect(*cascade_eye, area, cv::Size(20, 20)));
       for (const cv::Rect& e : p.counted)  // RGB (255, 255, 0)
-        cv::circle(area, centreOf(e), 2 * R((e.width + e.height) * 0.1 * scale), cv::Scalar(0, 255, 255), 2, cv::LINE_8);
+        cv::circle(area, centreOf(e), 2 * R((e.width + e.height) * 0.1 * scale), cv::Scalar(0, 255, 255), 2,
+                   cv::LINE_8);
       eyes = int(p.counted.size());
       eyeRow = p.eyeRow;
     }

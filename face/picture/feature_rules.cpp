@@ -9,9 +9,7 @@ constexpr double scale = 1.0;  // detection works on the full-size picture
 int R(double v) { return static_cast<int>(std::nearbyint(v)); }
 }  // namespace
 
-cv::Point centreOf(const cv::Rect& r) {
-  return {R((r.width * 0.5 + r.x) * scale), R((r.height * 0.5 + r.y) * scale)};
-}
+cv::Point centreOf(const cv::Rect& r) { return {R((r.width * 0.5 + r.x) * scale), R((r.height * 0.5 + r.y) * scale)}; }
 
 int centreRow(const cv::Rect& r) { return centreOf(r).y; }
 

@@ -86,9 +86,12 @@ bool GrabFrame(Station& station, Cameras& cameras, const QString& frameNilMessag
     }
   } else {
     const cv::Mat frame = cameras.webCamera().grabFrame();
-    if (frame.empty()) failure = QStringLiteral("GrabFrame - нет кадра с веб-камеры");
-    else if (!saveFrameAsJpeg(frame, jpg)) failure = QStringLiteral("GrabFrame - не удалось записать ") + hostPath(jpg);
-    else ok = true;
+    if (frame.empty())
+      failure = QStringLiteral("GrabFrame - нет кадра с веб-камеры");
+    else if (!saveFrameAsJpeg(frame, jpg))
+      failure = QStringLiteral("GrabFrame - не удалось записать ") + hostPath(jpg);
+    else
+      ok = true;
   }
 
   if (!ok) {

@@ -24,8 +24,8 @@ cv::Mat readPicture(const QString& path) {
   cv::Mat img;
   if (!bytes.isEmpty()) {
     try {
-      img = cv::imdecode(cv::Mat(1, int(bytes.size()), CV_8UC1, const_cast<char*>(bytes.constData())),
-                         cv::IMREAD_COLOR);
+      img =
+          cv::imdecode(cv::Mat(1, int(bytes.size()), CV_8UC1, const_cast<char*>(bytes.constData())), cv::IMREAD_COLOR);
     } catch (const cv::Exception&) {
       img.release();
     }
@@ -44,8 +44,7 @@ void writeJpeg(const cv::Mat& img, const QString& path, int quality) {
   }
   if (!ok) throw fileError(QStringLiteral("cannot encode JPEG"), path);
   QString error;
-  if (!writeFileAtomically(path, QByteArray(reinterpret_cast<const char*>(buf.data()), qsizetype(buf.size())),
-                           &error))
+  if (!writeFileAtomically(path, QByteArray(reinterpret_cast<const char*>(buf.data()), qsizetype(buf.size())), &error))
     throw fileError(QStringLiteral("cannot write picture (%1)").arg(error), path);
 }
 

@@ -75,7 +75,8 @@ void NetworkCamera::queueLog(const QString& line) {
     logQueue_.push_back(line);
   }
   // Runs drainLog on the thread that owns logContext_; dropped if the camera is gone by then.
-  QMetaObject::invokeMethod(logContext_.get(), [this] { drainLog(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      logContext_.get(), [this] { drainLog(); }, Qt::QueuedConnection);
 }
 
 void NetworkCamera::drainLog() {
@@ -161,8 +162,10 @@ QImage NetworkCamera::latestImage() const {
   const cv::Mat bgr = latestFrame();
   if (bgr.empty()) return {};
   cv::Mat rgb;
-  if (bgr.channels() == 1) cv::cvtColor(bgr, rgb, cv::COLOR_GRAY2RGB);
-  else cv::cvtColor(bgr, rgb, cv::COLOR_BGR2RGB);
+  if (bgr.channels() == 1)
+    cv::cvtColor(bgr, rgb, cv::COLOR_GRAY2RGB);
+  else
+    cv::cvtColor(bgr, rgb, cv::COLOR_BGR2RGB);
   return QImage(rgb.data, rgb.cols, rgb.rows, int(rgb.step), QImage::Format_RGB888).copy();
 }
 

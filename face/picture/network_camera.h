@@ -28,11 +28,11 @@ class NetworkCamera {
   using LogSink = std::function<void(const QString& line)>;
 
   struct Options {
-    int openTimeoutMs = 5000;   // FFmpeg open timeout
-    int readTimeoutMs = 3000;   // FFmpeg read timeout: a silent stream counts as dropped after it
-    int staleAfterMs = 2000;    // a frame older than this is no frame
-    int firstRetryMs = 250;     // pause before the first reconnection attempt
-    int maxRetryMs = 2000;      // pauses double up to this
+    int openTimeoutMs = 5000;  // FFmpeg open timeout
+    int readTimeoutMs = 3000;  // FFmpeg read timeout: a silent stream counts as dropped after it
+    int staleAfterMs = 2000;   // a frame older than this is no frame
+    int firstRetryMs = 250;    // pause before the first reconnection attempt
+    int maxRetryMs = 2000;     // pauses double up to this
   };
 
   // `source`: an rtsp:// (or other URL) address, or a video file path (station or host form).

@@ -1,16 +1,17 @@
 // The picture sources and GrabFrame: a web camera stood in by a clip, the network camera fed
 // from a clip file and from a real RTSP stream on 127.0.0.1.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <opencv2/videoio.hpp>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "face/picture/frame_grab.h"
 #include "tests/picture/picture_fixture.h"
@@ -35,7 +36,8 @@ bool waitFor(F done, int ms) {
 }
 
 int countLines(const OperatorLog& log, const QString& fragment) {
-  return int(std::count_if(log.lines().begin(), log.lines().end(), [&](const QString& l) { return l.contains(fragment); }));
+  return int(
+      std::count_if(log.lines().begin(), log.lines().end(), [&](const QString& l) { return l.contains(fragment); }));
 }
 
 class CameraTest : public PictureTest {
@@ -153,12 +155,18 @@ struct RtspServer {
   QProcess proc;
   QString url() const { return QStringLiteral("rtsp://127.0.0.1:%1/cam").arg(port); }
   void start() {
-    const QStringList args = {clip, "--loop", "--sout-keep", "--no-sout-audio", "--sout",
+    const QStringList args = {clip,
+                              "--loop",
+                              "--sout-keep",
+                              "--no-sout-audio",
+                              "--sout",
                               QStringLiteral("#transcode{vcodec=h264,venc=x264{keyint=15,preset=ultrafast,"
                                              "tune=zerolatency},width=640,acodec=none}:gather:rtp{sdp=%1}")
                                   .arg(url())};
-    if (geteuid() == 0) proc.start("runuser", QStringList{"-u", "nobody", "--", "cvlc"} + args);
-    else proc.start("cvlc", args);
+    if (geteuid() == 0)
+      proc.start("runuser", QStringList{"-u", "nobody", "--", "cvlc"} + args);
+    else
+      proc.start("cvlc", args);
     proc.waitForStarted();
   }
   void stop() {

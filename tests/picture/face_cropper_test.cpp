@@ -115,7 +115,8 @@ TEST_F(PhotoGetTest, MissingCascades) {
   const struct {
     const char* file;
     int most;
-  } features[] = {{FaceCropper::cascade_name_left_eye, 2}, {FaceCropper::cascade_name_nose, 3},
+  } features[] = {{FaceCropper::cascade_name_left_eye, 2},
+                  {FaceCropper::cascade_name_nose, 3},
                   {FaceCropper::cascade_name_mouth, 3}};
   for (const auto& c : features) {
     SCOPED_TRACE(c.file);
@@ -193,7 +194,7 @@ TEST_F(PhotoGetTest, Mode2FailedCopyDoesNotAnalyseTheOldPicture) {
 }
 
 TEST_F(PhotoGetTest, Mode1TakesTheSecondWebCameraFrame) {
-  placeWorkingPicture(powell);  // an older picture, never to be analysed
+  placeWorkingPicture(powell);                                   // an older picture, never to be analysed
   EXPECT_FALSE(cropper.PhotoGet(1, QString(), &view).the_fase);  // no camera
   EXPECT_FALSE(QFileInfo::exists(temp("model_full.jpg")));
   EXPECT_FALSE(view.photoChanged);

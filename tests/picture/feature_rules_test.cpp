@@ -1,7 +1,7 @@
 // The counting rules of the feature search, on candidate lists as a detector returns them.
-#include <gtest/gtest.h>
-
 #include "face/picture/feature_rules.h"
+
+#include <gtest/gtest.h>
 
 namespace tavo {
 namespace {

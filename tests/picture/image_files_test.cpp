@@ -1,5 +1,6 @@
 // PNGtoJPEG and CutImage on real pictures; JPEG quality is read from the file's tables.
 #include "face/picture/image_files.h"
+
 #include "tests/picture/picture_fixture.h"
 
 namespace tavo::test {
@@ -15,9 +16,9 @@ std::vector<int> luminanceTable(const QByteArray& jpeg) {
 
 // The table libjpeg writes for a quality: its base table scaled, in zigzag order.
 std::vector<int> tableForQuality(int q) {
-  static const int base[64] = {16, 11, 12, 14, 12, 10, 16, 14, 13, 14, 18, 17, 16, 19, 24, 40,
-                               26, 24, 22, 22, 24, 49, 35, 37, 29, 40, 58, 51, 61, 60, 57, 51,
-                               56, 55, 64, 72, 92, 78, 64, 68, 87, 69, 55, 56, 80, 109, 81, 87,
+  static const int base[64] = {16, 11, 12,  14,  12,  10, 16, 14,  13,  14,  18,  17,  16, 19,  24,  40,
+                               26, 24, 22,  22,  24,  49, 35, 37,  29,  40,  58,  51,  61, 60,  57,  51,
+                               56, 55, 64,  72,  92,  78, 64, 68,  87,  69,  55,  56,  80, 109, 81,  87,
                                95, 98, 103, 104, 103, 62, 77, 113, 121, 112, 100, 120, 92, 101, 103, 99};
   const int scale = q < 50 ? 5000 / q : 200 - 2 * q;
   std::vector<int> t(64);
@@ -40,11 +41,10 @@ TEST_F(ImageFilesTest, CutImageCropsTheSidesAndSavesAtQuality90) {
     int l, r, t, b;
     cv::Rect kept;
   } cases[] = {
-      {100, 50, 0, 0, {100, 0, 490, 480}},   // columns 100 to 589
-      {300, 340, 0, 0, {0, 0, 640, 480}},    // the pair eats the width: only re-encoded
+      {100, 50, 0, 0, {100, 0, 490, 480}},    // columns 100 to 589
+      {300, 340, 0, 0, {0, 0, 640, 480}},     // the pair eats the width: only re-encoded
       {400, 400, 10, 20, {0, 10, 640, 450}},  // top and bottom still cut
-      {10, 20, 240, 240, {10, 0, 610, 480}},
-      {-50, 0, 0, -7, {0, 0, 640, 480}},     // negative cuts count as nothing
+      {10, 20, 240, 240, {10, 0, 610, 480}}, {-50, 0, 0, -7, {0, 0, 640, 480}},  // negative cuts count as nothing
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.l << "," << c.r << "," << c.t << "," << c.b);
