@@ -6,7 +6,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 dir="${1:?usage: new-station.sh DIR [BUILD_DIR]}"
-build="${2:-$here/build}"
+build="$(cd "${2:-$here/build}" && pwd)"
 third="$here/third_party"
 
 mkdir -p "$dir"

@@ -13,6 +13,7 @@
 #include "app/station.h"
 #include "app/ui/main_window.h"
 #include "app/ui/message_boxes.h"
+#include "models/ui/create_model_form.h"
 
 namespace {
 
@@ -75,8 +76,11 @@ int main(int argc, char** argv) {
 
   tavo::StationApp app(station, programDir);
   tavo::StationParts parts(app);
+  std::unique_ptr<tavo::TCreateModelForm> editor;
   std::unique_ptr<tavo::MainWindow> window;
   if (!headless) {
+    editor = std::make_unique<tavo::TCreateModelForm>(station);
+    parts.attachModelEditor(*editor);
     window = std::make_unique<tavo::MainWindow>(app);
     app.setWindow(window.get());
     // A message box closed while the main window is hidden must not end the station.
@@ -90,5 +94,6 @@ int main(int argc, char** argv) {
   const int code = qapp->exec();
   app.shutdown();
   window.reset();
+  editor.reset();
   return code;
 }
