@@ -205,55 +205,62 @@ void FaceBase::walkModels(int& counter) {
   Dataset& t = data_.tableModel();
   const Settings& s = station_.settings;
   const QString picture = station_.tempFile(QStringLiteral("CreateArreyModel.jpg"));
+  // Work run while events are let through may move the shared cursor: come back to the row.
+  const auto backOn = [&t](int row, qint64 rowId) {
+    if (!t.eof() && t.currentRow() == row && t.id() == rowId) return true;
+    return t.locateId(rowId);
+  };
   for (t.first(); !t.eof();) {
+    const int row = t.currentRow();
+    const qint64 rowId = t.id();
+    bool present = true;
     if (t.asBool(QStringLiteral("Active"))) {
-      const qint64 id = t.id();
       const QString ean = t.asString(QStringLiteral("EAN"));
       const QString base = joinPath(s.modelDir, t.asString(QStringLiteral("FileName")));
       bool check = false;
       // A false answer means no fresh picture was written: never enrol what an earlier model left.
       if (DecryptImage(base, kSystemKey, s.programPath)) {
-        EnrollPicture(picture, int(id), check, ean);
+        EnrollPicture(picture, int(rowId), check, ean);
       } else {
         station_.messages().show(QStringLiteral("Error loading file (EnrollPicture)"), kErrorCaption);
         check = false;
       }
-      if (!t.asBool(QStringLiteral("dark"))) {
+      present = backOn(row, rowId);
+      if (present && !t.asBool(QStringLiteral("dark"))) {
         // The outcome of the export copy is ignored: the row counts as exported anyway.
         QFile source(hostPath(base + QLatin1String(kFaceBinSuffix)));
         if (source.open(QIODevice::ReadOnly)) {
           const QByteArray bytes = source.readAll();
           source.close();
-          writeFileAtomically(QLatin1String(kExportFolder) + exportFileName(ean, id), bytes);
+          writeFileAtomically(QLatin1String(kExportFolder) + exportFileName(ean, rowId), bytes);
         }
         t.edit();
         t.setField(QStringLiteral("dark"), true);
         t.setField(QStringLiteral("light"), check);
         t.post();
-      } else if (t.asBool(QStringLiteral("light")) != check) {
+      } else if (present && t.asBool(QStringLiteral("light")) != check) {
         t.edit();
         t.setField(QStringLiteral("light"), check);
         t.post();
       }
       if (check) ++counter;
     }
-    // Work run meanwhile may move the shared cursor: come back to this row before going on.
-    const int row = t.currentRow();
-    const qint64 rowId = t.id();
-    processPendingEvents();
-    if (t.eof() || t.currentRow() != row || t.id() != rowId) {
-      if (!t.locateId(rowId)) {
-        // The row is gone: the one after it took its place.
-        if (row >= t.recordCount()) break;
-        t.moveTo(row);
-        if (counter == capacity_) break;
-        continue;
-      }
+    if (present) {
+      processPendingEvents();
+      present = backOn(row, rowId);
     }
-    t.next();
+    if (present) {
+      t.next();
+    } else {
+      // The row is gone: the one after it took its place.
+      if (row >= t.recordCount()) break;
+      t.moveTo(row);
+    }
     if (counter == capacity_) break;
-    label_ = QStringLiteral("База моделей ") + QString::number(counter);
-    if (onLabel) onLabel(label_);
+    if (present) {
+      label_ = QStringLiteral("База моделей ") + QString::number(counter);
+      if (onLabel) onLabel(label_);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // The template base build (Button19Click) and enrolment on a real encrypted database, real
 // networks and real photographs.
 #include <QFileInfo>
+#include <QTimer>
 #include <stdexcept>
 
 #include "tests/face/face_fixture.h"
@@ -180,6 +181,23 @@ TEST_F(BuildTest, FaceWithoutEyesIsCountedButNotEnrolled) {
   EXPECT_EQ(messages.shown, QStringList{QStringLiteral("Error detection facial features.")});
   EXPECT_TRUE(flags(id).light);
   EXPECT_EQ(base->labelText(), QStringLiteral("База моделей 1"));
+}
+
+TEST_F(BuildTest, TimerWorkThatMovesTheModelCursorDoesNotDisturbTheWalk) {
+  const qint64 a = addModel(QStringLiteral("1"), lfw(QStringLiteral("Tony_Blair"), 1));
+  const qint64 b = addModel(QStringLiteral("2"), lfw(QStringLiteral("George_W_Bush"), 1));
+  const qint64 c = addModel(QStringLiteral("3"), lfw(QStringLiteral("Colin_Powell"), 1));
+  QTimer mover;
+  mover.setInterval(0);
+  QObject::connect(&mover, &QTimer::timeout, [this] { models().last(); });
+  mover.start();
+  base->Button19Click();
+  mover.stop();
+  ASSERT_EQ(base->size(), 3u);
+  EXPECT_EQ(base->FaceList()[0].id, a);
+  EXPECT_EQ(base->FaceList()[1].id, b);
+  EXPECT_EQ(base->FaceList()[2].id, c);
+  for (qint64 id : {a, b, c}) EXPECT_TRUE(flags(id).dark && flags(id).light) << id;
 }
 
 // Operator messages that fail, standing in for any error that escapes a step of the walk.
