@@ -115,8 +115,6 @@ int detect(const Options& o) {
     std::fprintf(stderr, "tavolin-face: %s: %s (%s)\n", qPrintable(path), a.step, fsdk::errorText(a.code));
     return 1;
   }
-  const cv::Mat picture = fsdk::matOf(0);
-  (void)picture;
   HImage image = 0;
   FSDK_LoadImageFromFile(&image, path.toUtf8().constData());
   const std::vector<fsdk::Detection> all =
@@ -216,7 +214,7 @@ int eval(const Options& o) {
     rows.push_back({f[0].trimmed(), f[1].trimmed(), std::nullopt});
   }
   if (!initialise(o)) return 1;
-  int found = 0, eyes = 0;
+  int found = 0, eyes = 0, unreadable = 0;
   const auto start = std::chrono::steady_clock::now();
   for (Row& r : rows) {
     const Analysis a = analyse(base.filePath(r.file));
@@ -226,6 +224,7 @@ int eval(const Options& o) {
       eyes += a.eyes;
     } else if (a.code != FSDKE_FACE_NOT_FOUND) {
       std::fprintf(stderr, "tavolin-face: %s: %s (%s)\n", qPrintable(r.file), a.step, fsdk::errorText(a.code));
+      ++unreadable;
     }
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -272,7 +271,8 @@ int eval(const Options& o) {
                 different.empty() ? 0 : 100 * passing(different, t) / different.size(),
                 static_cast<int>(passing(different, t)));
   }
-  return 0;
+  if (unreadable) std::fprintf(stderr, "tavolin-face: %d pictures could not be read\n", unreadable);
+  return unreadable ? 1 : 0;
 }
 
 // Detection recall against boxed faces (the dlib dataset XML files of testdata/groups).
