@@ -26,12 +26,28 @@ void walkModels(Dataset& t, Fn&& fn) {
   try {
     for (t.first(); !t.eof() && t.currentRow() >= 0; t.next()) fn();
   } catch (...) {
+    // A row the database refused is left unchanged, not half edited.
+    if (t.state() == Dataset::State::Insert || t.state() == Dataset::State::Edit) t.cancel();
     if (keep >= 0) t.locateId(keep);
     t.setNotificationsEnabled(true);
     throw;
   }
   if (keep >= 0) t.locateId(keep);
   t.setNotificationsEnabled(true);
+}
+
+// Runs the changes of one tool as one commit instead of one per row (one disk sync each). An
+// error still keeps the rows changed before it, as row-by-row posting would.
+template <class Fn>
+void inOneCommit(Database& db, Fn&& fn) {
+  Database::Transaction tx(db);
+  try {
+    fn();
+  } catch (...) {
+    tx.commit();
+    throw;
+  }
+  tx.commit();
 }
 
 bool copyReplacing(const QString& from, const QString& to) {
@@ -55,19 +71,21 @@ int Button10Click(Station& station, DataStore& data) {
     throw std::runtime_error(QStringLiteral("Cannot create folder %1").arg(hostPath(target)).toStdString());
   Dataset& t = data.tableModel();
   int copies = 0;
-  walkModels(t, [&] {
-    const QString name = t.asString(QStringLiteral("FileName"));
-    const QString plain = modelFaceJpgPath(station, name);
-    const bool hasPlain = !name.isEmpty() && fileExists(plain);
-    if (hasPlain) {
-      if (copyReplacing(plain, joinPath(target, name + QLatin1String("_face.jpg"))))
-        ++copies;
-      else
-        station.showLog(QStringLiteral("  Не удалось скопировать ") + hostPath(plain));
-    }
-    t.edit();
-    t.setField(QStringLiteral("Active"), hasPlain);
-    t.post();
+  inOneCommit(data.database(), [&] {
+    walkModels(t, [&] {
+      const QString name = t.asString(QStringLiteral("FileName"));
+      const QString plain = modelFaceJpgPath(station, name);
+      const bool hasPlain = !name.isEmpty() && fileExists(plain);
+      if (hasPlain) {
+        if (copyReplacing(plain, joinPath(target, name + QLatin1String("_face.jpg"))))
+          ++copies;
+        else
+          station.showLog(QStringLiteral("  Не удалось скопировать ") + hostPath(plain));
+      }
+      t.edit();
+      t.setField(QStringLiteral("Active"), hasPlain);
+      t.post();
+    });
   });
   return copies;
 }
@@ -94,17 +112,19 @@ int Button17Click(Station& station, DataStore& data) {
   memo.clear();
   int deactivated = 0;
   const QDateTime limit = oneMonthBefore(station.clock().now());
-  for (const auto& [ean, count] : data.activeModelCountsByEan()) {
-    memo.add(ean);
-    if (count <= Cntrl) continue;
-    const Rows candidates = data.staleModelCandidates(ean, limit);
-    for (int i = 1; i <= candidates.size() && count - Cntrl >= i; ++i) {
-      const qint64 id = candidates.value(i - 1, QStringLiteral("id")).toLongLong();
-      memo.add(QStringLiteral("-%1) %2").arg(i).arg(id));
-      data.setModelActive(id, false);
-      ++deactivated;
+  inOneCommit(data.database(), [&] {
+    for (const auto& [ean, count] : data.activeModelCountsByEan()) {
+      memo.add(ean);
+      if (count <= Cntrl) continue;
+      const Rows candidates = data.staleModelCandidates(ean, limit);
+      for (int i = 1; i <= candidates.size() && count - Cntrl >= i; ++i) {
+        const qint64 id = candidates.value(i - 1, QStringLiteral("id")).toLongLong();
+        memo.add(QStringLiteral("-%1) %2").arg(i).arg(id));
+        data.setModelActive(id, false);
+        ++deactivated;
+      }
     }
-  }
+  });
   // The grid shows the new marks (unless a model is being edited).
   Dataset& t = data.tableModel();
   if (deactivated > 0 && t.isOpen() && t.state() == Dataset::State::Browse) t.refresh();

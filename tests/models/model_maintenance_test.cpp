@@ -165,5 +165,26 @@ TEST_F(MaintenanceTest, CopyToolTouchesOnlyTheFilteredModels) {
   EXPECT_EQ(store->tableModel().state(), Dataset::State::Browse);
 }
 
+TEST_F(MaintenanceTest, DatabaseErrorKeepsTheRowsChangedBeforeIt) {
+  const qint64 first = model("2000000000176", "a", old);
+  const qint64 refused = model("2000000000183", "b", old);
+  const qint64 last = model("2000000000190", "c", old);
+  store->tableModel().refresh();
+  db().exec("CREATE TRIGGER refuse BEFORE UPDATE ON Model WHEN OLD.EAN = '2000000000183' "
+            "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+  EXPECT_THROW(Button10Click(station, *store), std::runtime_error);
+  const auto active = [&](qint64 id) {
+    return db().query("SELECT Active FROM Model WHERE id = ?", {id}).value(0, "Active").toInt();
+  };
+  EXPECT_EQ(active(first), 0);
+  EXPECT_EQ(active(refused), 1);
+  EXPECT_EQ(active(last), 1);
+  EXPECT_EQ(store->tableModel().state(), Dataset::State::Browse);
+  // The connection is usable afterwards.
+  db().exec("DROP TRIGGER refuse");
+  EXPECT_EQ(Button10Click(station, *store), 0);
+  EXPECT_EQ(active(last), 0);
+}
+
 }  // namespace
 }  // namespace tavo::test
