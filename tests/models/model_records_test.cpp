@@ -1,6 +1,7 @@
 // Model records and their face files: new, from the work log, change, delete.
 #include "tests/models/model_fixture.h"
 
+#include "face/picture/web_camera.h"
 #include "models/model_file_name.h"
 
 namespace tavo::test {
@@ -303,6 +304,26 @@ TEST_F(ModelRecordsTest, RefusedPostKeepsRowsAndFaceFilesTogether) {
   EXPECT_FALSE(saved);
   EXPECT_EQ(readFile(modelHost(name) + "_face.bin"), before);
   EXPECT_EQ(models().state(), Dataset::State::Browse);
+}
+
+TEST_F(ModelRecordsTest, PhotoFromTheWebCamera) {
+  // A video file stands in for the web camera.
+  WebCamera camera;
+  ASSERT_TRUE(camera.open(testData("clips/subj01_timepoint01.mp4")));
+  cropper->setWebCamera(&camera);
+  editor.script = [&](const ModelEditorSession& s, ScriptedEditor& e) {
+    s.fromStream();  // no network camera here: nothing is taken
+    EXPECT_FALSE(e.changed);
+    EXPECT_FALSE(ScriptedEditor::pressSave(s));
+    s.fromWebCamera();
+    EXPECT_TRUE(e.changed);
+    EXPECT_TRUE(e.hasPicture);
+    return ScriptedEditor::pressSave(s);
+  };
+  ASSERT_TRUE(records->NewRecord(QString()));
+  EXPECT_EQ(modelRows(), 1);
+  EXPECT_TRUE(DecryptImageView(joinPath(station.settings.modelDir, models().asString("FileName")), kSystemKey));
+  cropper->setWebCamera(nullptr);
 }
 
 TEST_F(ModelRecordsTest, NoCurrentModelIsAnError) {
