@@ -3,7 +3,6 @@
 
 #include "checkin/enrolment_request.h"
 #include "checkin/photo_series.h"
-#include "models/new_model.h"
 #include "tests/face/face_fixture.h"
 
 namespace tavo::test {
@@ -29,21 +28,6 @@ class EnrolFaceBaseTest : public FaceBaseFixture {
   std::unique_ptr<EnrolmentRequest> request;
 };
 
-TEST_F(EnrolFaceBaseTest, NewModelTakesPartInMatchingAtOnce) {
-  placeSeries(QStringLiteral("Colin_Powell"), 1);
-  const qint64 id = NewModel(station, *store, enrollPictureOf(*base), QStringLiteral("2200000169020"),
-                             QStringLiteral("Face101_face.jpg"), station.settings.flagDir);
-  ASSERT_EQ(base->size(), 1u);
-
-  int idModel = 0;
-  double percent = 0;
-  QString ean;
-  base->FaceRecognitionLuxand(QStringLiteral("Face102"), 2, idModel, percent, ean);
-  EXPECT_EQ(idModel, id);
-  EXPECT_EQ(ean, QStringLiteral("2200000169020"));
-  EXPECT_GT(percent, 50);
-}
-
 TEST_F(EnrolFaceBaseTest, SameFaceIsKeptToItsOwnBarcode) {
   const QStringList lines{QStringLiteral("2200000169020"), QStringLiteral("Face101"), QString()};
   placeSeries(QStringLiteral("Colin_Powell"), 1);
@@ -52,7 +36,8 @@ TEST_F(EnrolFaceBaseTest, SameFaceIsKeptToItsOwnBarcode) {
   EXPECT_EQ(first.percent, 0);  // nobody enrolled yet
   EXPECT_EQ(base->size(), 3u);
 
-  // The same man again under a new barcode: refused, he is enrolled already.
+  // The same man again under a new barcode: the new models took part in matching at once, so he
+  // is refused.
   placeSeries(QStringLiteral("Colin_Powell"), 4);
   const EnrolmentOutcome other = request->handle({QStringLiteral("4600000000001"), QStringLiteral("Face102"), QString()});
   EXPECT_FALSE(other.enrolled);
