@@ -1,0 +1,234 @@
+// The road of a check-in through the real headless station: a real encrypted database, the real
+// networks, the camera fed by the test clips (a video file as the web camera, and once an RTSP
+// stream on 127.0.0.1 served by VLC), the office system played by request files and by
+// tavolin-office.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+
+#include "tests/e2e/station_process.h"
+#include "tests/support/test_env.h"
+
+namespace tavo::test {
+namespace {
+
+const QString kEan = QStringLiteral("2200000169020");
+const QString kUnknown = QStringLiteral("4600000000017");
+const QString kClip1 = QStringLiteral("clips/subj01_timepoint01.mp4");
+const QString kClip2 = QStringLiteral("clips/subj02_timepoint01.mp4");
+constexpr int kStartMs = 120000;
+constexpr int kAnswerMs = 120000;
+
+// Starts the station and waits until its template base is built (the poll runs from then on).
+bool startStation(StationProcess& station) {
+  const int builds = station.output().count("end - LUX");
+  if (!station.start()) return false;
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < kStartMs && station.running() && station.output().count("end - LUX") == builds)
+    station.waitForLog(QStringLiteral("\x01"), 100);
+  return station.output().count("end - LUX") > builds;
+}
+
+QByteArray webCamIni(const QString& clip) {
+  return "[param]\r\nWebCam=" + testData(clip).toUtf8() + "\r\nSoundEnabled=0\r\n";
+}
+
+// Statements on the station's database through tavolin-db; rows as tab-separated lines (header
+// first).
+QStringList sql(const StationProcess& station, const QString& statement, const QStringList& values = {}) {
+  QProcess p;
+  p.start(buildDir() + "/tools/tavolin-db", QStringList{"sql", station.programDir() + "FaceBase.mdb", statement} + values);
+  p.waitForFinished(30000);
+  EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// Drops "123.txt" whole and waits for the answer and the end of the run; returns the answer bytes.
+QByteArray checkIn(StationProcess& station, const QString& ean) {
+  const QString flag = station.drive("Face/Monitor/");
+  const QString answer = flag + "out" + ean + ".txt";
+  QFile::remove(answer);
+  const int runsBefore = station.output().count("time_ms = ");
+  writeFile(flag + "123.txt.part", ean.toLatin1() + "\r\n");
+  QFile::rename(flag + "123.txt.part", flag + "123.txt");
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < kAnswerMs && station.output().count("time_ms = ") == runsBefore && station.running())
+    station.waitForLog(QStringLiteral("\x01"), 100);
+  return QFileInfo::exists(answer) ? readFile(answer) : QByteArray();
+}
+
+QByteArray lines(const QStringList& l) {
+  QByteArray out;
+  for (const QString& s : l) out += s.toLatin1() + "\r\n";
+  return out;
+}
+
+QString secondLine(const QByteArray& answer) { return QString::fromLatin1(answer.split('\n').value(1).trimmed()); }
+
+QString workPhoto(const StationProcess& station, const QString& name) {
+  return station.drive("Face/Work/" + QString(name).replace('\\', '/') + "_face.bin");
+}
+
+// Makes the picture of the station's last check-in (its encrypted "Temp\model1C_face.bin", a
+// whole frame of the camera) an active model of the barcode.
+void enrolLastPicture(StationProcess& station, const QString& ean) {
+  const QString fileName = QStringLiteral("20190101-0B7C2D3E-4F50-6172-8394-A5B6C7D8E9F0");
+  ASSERT_TRUE(QFile::copy(station.programDir() + "Temp/model1C_face.bin",
+                          station.drive("Face/Model/" + fileName + "_face.bin")));
+  sql(station, "INSERT INTO Model (EAN, Active, FileName, DateInsert) VALUES (?, 1, ?, '2019-01-01T08:00:00')",
+      {ean, fileName});
+}
+
+int freePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(fd);
+  return port;
+}
+
+// VLC's RTSP server on 127.0.0.1 (as nobody when we are root: VLC refuses root), key frames every
+// half second so that a joining client soon has a picture.
+class RtspServer {
+ public:
+  explicit RtspServer(const QString& clip) : port_(freePort()) {
+    const auto readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther;
+    QFile::setPermissions(dir_.path(), readable | QFileDevice::ExeOwner | QFileDevice::ExeOther);
+    QFile::copy(clip, dir_.path() + "/clip.mp4");
+    QFile::setPermissions(dir_.path() + "/clip.mp4", readable);
+    const QStringList args = {dir_.path() + "/clip.mp4", "--loop", "--sout-keep", "--no-sout-audio", "--sout",
+                              QStringLiteral("#transcode{vcodec=h264,venc=x264{keyint=15,preset=ultrafast,"
+                                             "tune=zerolatency},width=640,acodec=none}:gather:rtp{sdp=%1}")
+                                  .arg(url())};
+    if (geteuid() == 0)
+      proc_.start("runuser", QStringList{"-u", "nobody", "--", "cvlc"} + args);
+    else
+      proc_.start("cvlc", args);
+    proc_.waitForStarted();
+  }
+  ~RtspServer() {
+    proc_.terminate();
+    if (!proc_.waitForFinished(5000)) proc_.kill(), proc_.waitForFinished(2000);
+  }
+  QString url() const { return QStringLiteral("rtsp://127.0.0.1:%1/cam").arg(port_); }
+
+ private:
+  QTemporaryDir dir_;
+  int port_;
+  QProcess proc_;
+};
+
+TEST(CheckInRoad, UnknownThenConfirmedThenAnotherPersonWithTheClipsAsWebCamera) {
+  StationProcess station;
+  const QString today = QDate::currentDate().toString(Qt::ISODate);
+
+  // 1. A barcode without models: one picture, "not found".
+  station.writeIni("tavo.ini", webCamIni(kClip1));
+  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  QByteArray answer = checkIn(station, kEan);
+  ASSERT_FALSE(answer.isEmpty()) << station.output().toStdString();
+  const QString unknownPhoto = secondLine(answer);
+  EXPECT_EQ(answer, lines({kEan, unknownPhoto, "not found"}));
+  EXPECT_TRUE(QFileInfo::exists(workPhoto(station, unknownPhoto))) << unknownPhoto.toStdString();
+  EXPECT_TRUE(station.output().contains("Нет в базе"));
+  EXPECT_EQ(station.stop(SIGTERM), 0);
+  QStringList rows = sql(station, "SELECT SN, tags, idModel, is_face, FileName FROM Works");
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[1], QStringList({kEan, "not found", "0", "0", unknownPhoto}).join('\t'));
+
+  // 2. The same person's face enrolled: confirmed at once.
+  enrolLastPicture(station, kEan);
+  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  answer = checkIn(station, kEan);
+  const QString confirmedPhoto = secondLine(answer);
+  EXPECT_EQ(answer, lines({kEan, confirmedPhoto, kEan})) << station.output().toStdString();
+  EXPECT_TRUE(QFileInfo::exists(workPhoto(station, confirmedPhoto)));
+  EXPECT_TRUE(station.output().contains("ШК есть в базе"));
+
+  // The office system's tool for an unknown barcode: the answer printed, exit code 0.
+  QProcess office;
+  office.start(buildDir() + "/tools/tavolin-office",
+               {"checkin", station.drive("Face/Monitor"), kUnknown, "--timeout", "120"});
+  while (!office.waitForFinished(100)) station.waitForLog(QStringLiteral("\x01"), 50);
+  EXPECT_EQ(office.exitCode(), 0) << office.readAllStandardError().toStdString();
+  const QStringList printed = QString::fromLocal8Bit(office.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(printed.size(), 3);
+  EXPECT_EQ(printed[0], kUnknown);
+  EXPECT_EQ(printed[2], "not found");
+  QThread::msleep(500);  // the run ends after the answer is written
+  EXPECT_EQ(station.stop(SIGTERM), 0);
+
+  rows = sql(station, "SELECT DateLastDetection, DateLastSimilarity FROM Model");
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[1], today + '\t' + today);
+  rows = sql(station, "SELECT SN, excellent, is_face, tags FROM Works WHERE FileName = ?", {confirmedPhoto});
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[1], kEan + "\t1\t1\t");
+  rows = sql(station, "SELECT PercentDifference FROM Works WHERE FileName = ?", {confirmedPhoto});
+  EXPECT_GE(rows.value(1).toDouble(), 75.0);
+
+  // 3. Another person in front of the camera: three attempts, "low percent".
+  sql(station, "UPDATE Model SET DateLastSimilarity = NULL");
+  station.writeIni("tavo.ini", webCamIni(kClip2));
+  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  answer = checkIn(station, kEan);
+  const QString lastPhoto = secondLine(answer);
+  EXPECT_EQ(answer, lines({kEan, lastPhoto, "low percent"})) << station.output().toStdString();
+  EXPECT_EQ(station.stop(SIGTERM), 0);
+  rows = sql(station, "SELECT count(*) FROM Result");
+  EXPECT_EQ(rows.value(1), "3");
+  rows = sql(station, "SELECT FileName FROM Result ORDER BY id DESC LIMIT 1");
+  EXPECT_EQ(rows.value(1), lastPhoto);
+  rows = sql(station, "SELECT DateLastSimilarity FROM Model");
+  EXPECT_EQ(rows.value(1), "NULL");
+  // Each attempt below the minimum (the best model may still be the barcode's own one).
+  rows = sql(station, "SELECT PercentDifference < 75, tags FROM Works WHERE SN = ? ORDER BY id DESC LIMIT 3", {kEan});
+  EXPECT_EQ(rows.mid(1), QStringList({"1\t", "1\t", "1\t"}));
+}
+
+TEST(CheckInRoad, ConfirmedFromAnRtspStream) {
+  if (QStandardPaths::findExecutable("cvlc").isEmpty()) GTEST_SKIP() << "cvlc (VLC) is not installed";
+  StationProcess station;
+
+  // The model: a frame of clip 1 taken by the station itself from the file camera.
+  station.writeIni("tavo.ini", webCamIni(kClip1));
+  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_FALSE(checkIn(station, kUnknown).isEmpty()) << station.output().toStdString();
+  EXPECT_EQ(station.stop(SIGTERM), 0);
+  enrolLastPicture(station, kEan);
+
+  QFile::remove(station.programDir() + "error.txt");
+  RtspServer server(testData(kClip1));
+  station.writeIni("tavo.ini", "[param]\r\nCam_RTSP=1\r\nRTSP=" + server.url().toUtf8() + "\r\nSoundEnabled=0\r\n");
+  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  QThread::msleep(3000);  // the stream's first key frame
+  const QByteArray answer = checkIn(station, kEan);
+  EXPECT_EQ(answer, lines({kEan, secondLine(answer), kEan})) << station.output().toStdString();
+  EXPECT_FALSE(QFileInfo::exists(station.programDir() + "error.txt"));  // the web-camera branch only
+  EXPECT_EQ(station.stop(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace tavo::test
