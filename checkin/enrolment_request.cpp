@@ -68,6 +68,9 @@ EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
     }
   }
 
+  const QString verdict = out.enrolled ? QStringLiteral("enrolled ") + out.enrolledPictures.join(QStringLiteral(", "))
+                                       : QStringLiteral("refused");
+  station_.showLog(QStringLiteral("user.txt: %1 %2 (%3 %)").arg(ean, verdict, Settings::realText(percent, station_.locale)));
   ResultBuffer& memo = station_.memoOut;
   memo.clear();
   memo.add(out.enrolled ? QString() : QString::fromUtf8(kEnrolmentRefused));

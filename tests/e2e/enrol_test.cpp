@@ -19,7 +19,8 @@ bool waitForFile(StationProcess& station, const QString& path, int timeoutMs) {
   t.start();
   while (t.elapsed() < timeoutMs) {
     if (QFileInfo::exists(path)) return true;
-    station.waitForLog(QStringLiteral("\x01"), 100);  // reads the output meanwhile
+    QThread::msleep(100);
+    station.output();  // keeps reading the station's output meanwhile
   }
   return QFileInfo::exists(path);
 }
