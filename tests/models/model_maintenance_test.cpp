@@ -81,14 +81,6 @@ TEST_F(MaintenanceTest, MonthRuleAtTheEndOfMarch) {
   EXPECT_EQ(station.memo2.lines().last(), QString("-1) %1").arg(before));
 }
 
-TEST_F(MaintenanceTest, InactiveModelsAreNotCounted) {
-  const QString ean = "2000000000060";
-  for (int i = 0; i < 3; ++i) model(ean, QString("a%1").arg(i), old);
-  model(ean, "z", old, {}, false);
-  EXPECT_EQ(Button17Click(station, *store), 0);
-  EXPECT_EQ(activeIds(ean).size(), 3);
-}
-
 TEST_F(MaintenanceTest, EmptyTableGivesEmptyExportAndMemo) {
   station.memoOut.add("earlier result");
   Button13Click(station, *store);

@@ -217,20 +217,6 @@ TEST_F(ModelRecordsTest, EditRecordReplacesTheFaceOnlyWhenPhotoChangedIsTicked) 
   EXPECT_EQ(modelFiles().size(), 1);
 }
 
-TEST_F(ModelRecordsTest, EditCancelKeepsTheRow) {
-  const qint64 id = addModel("2000000000084");
-  models().refresh();
-  ASSERT_TRUE(models().locateId(id));
-  editor.script = [&](const ModelEditorSession& s, ScriptedEditor& e) {
-    EXPECT_FALSE(e.pictureAtOpen);  // no face file
-    s.table->setField(QStringLiteral("EAN"), QStringLiteral("9999999999999"));
-    return false;
-  };
-  EXPECT_FALSE(records->EditRecord());
-  EXPECT_EQ(models().asString("EAN"), "2000000000084");
-  EXPECT_EQ(db().query("SELECT EAN FROM Model").value(0, "EAN").toString(), "2000000000084");
-}
-
 TEST_F(ModelRecordsTest, DeleteRemovesTheRowWhateverFilesExist) {
   struct Case {
     bool bin, jpg;

@@ -66,6 +66,7 @@ TEST_F(EditorWindowTest, CreateFromAFile) {
   });
   ASSERT_TRUE(gui->NewRecord(QString()));
   EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(TCreateModelForm::fileFilters(), (QStringList{"JPEG Image File (*.jpg)", "JPEG Image File (*.jpeg)"}));
   const Rows r = db().query("SELECT EAN, Active, FileName FROM Model");
   ASSERT_EQ(r.size(), 1);
   EXPECT_EQ(r.value(0, "EAN").toString(), "2000000000015");
@@ -147,11 +148,6 @@ TEST_F(EditorWindowTest, EditCancelledKeepsTheRow) {
   });
   EXPECT_FALSE(gui->EditRecord());
   EXPECT_EQ(db().query("SELECT EAN FROM Model").value(0, "EAN").toString(), "2000000000046");
-}
-
-TEST(EditorWindow, FileFilters) {
-  EXPECT_EQ(TCreateModelForm::fileFilters(),
-            (QStringList{"JPEG Image File (*.jpg)", "JPEG Image File (*.jpeg)"}));
 }
 
 }  // namespace
