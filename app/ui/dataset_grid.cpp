@@ -188,9 +188,9 @@ void DatasetGrid::applyColumnWidths() {
   const auto& cols = model_->columns();
   for (size_t i = 0; i < cols.size(); ++i) {
     const GridColumn& c = cols[i];
+    // Characters of the widest digit, and never narrower than the title.
     int w = c.widthPixels;
-    if (w == 0 && c.widthChars > 0) w = c.widthChars * digit + 6;
-    if (w == 0) w = std::max(fm.horizontalAdvance(c.title) + 12, 5 * digit + 6);
+    if (w == 0) w = std::max(std::max(c.widthChars, 5) * digit + 12, fm.horizontalAdvance(c.title) + 14);
     setColumnWidth(int(i), w);
   }
 }

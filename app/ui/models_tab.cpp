@@ -146,8 +146,10 @@ ModelsTab::ModelsTab(StationApp& app, QWidget* parent) : QWidget(parent), app_(a
     base.setBusy = [self](bool busy) {
       if (self) self->window()->setEnabled(!busy);
     };
-  parts->data().tableModel().onChange([self](Dataset::Change) {
-    if (self) self->showPictures();
+  parts->data().tableModel().onChange([self](Dataset::Change c) {
+    if (!self) return;
+    if (c == Dataset::Change::Scrolled || c == Dataset::Change::DataChanged) self->shownFile_.reset();
+    self->showPictures();
   });
   showPictures();
 }
@@ -186,6 +188,8 @@ void ModelsTab::showPictures() {
   Dataset& t = parts->data().tableModel();
   QString fileName;
   if (t.isOpen() && t.currentRow() >= 0) fileName = t.asString(QStringLiteral("FileName"));
+  if (shownFile_ && *shownFile_ == fileName) return;  // an edit of other fields: same pictures
+  shownFile_ = fileName;
   face_->clear();
   decrypted_->clear();
   if (fileName.isEmpty()) return;

@@ -1,5 +1,7 @@
 #pragma once
 #include <QWidget>
+#include <functional>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -51,6 +53,7 @@ class ModelsTab : public QWidget {
   DatasetGrid* grid_ = nullptr;
   ScaledPictureView* face_;
   ScaledPictureView* decrypted_;
+  std::optional<QString> shownFile_;
 };
 
 }  // namespace tavo
