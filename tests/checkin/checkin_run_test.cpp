@@ -160,21 +160,6 @@ TEST_F(CheckInRunTest, SideCropAboveOneHundredIsReducedAndAddedBackToTheMargins)
   EXPECT_EQ(QImage(dir.file("Temp/model1C_face.jpg")).width(), QImage(picture).width());
 }
 
-TEST_F(CheckInRunTest, WithoutCropDetectionRunsOnceEvenWhenItFindsNoFace) {
-  addModel(kEan);
-  int detections = 0;
-  run->detectFace = [&] {
-    ++detections;
-    return PhotoResult{};
-  };
-  framesOk = {true};
-  script = {{0, 0}};
-  baseEmpty = false;
-  station.settings.cutLeft = "0";
-  checkIn(kEan);
-  EXPECT_EQ(detections, 3);  // three attempts, one search each
-}
-
 TEST_F(CheckInRunTest, EmptyTemplateBaseScoresZeroAndAnswersLowPercent) {
   addModel(kEan);
   baseEmpty = true;
