@@ -121,16 +121,27 @@ void DatasetModel::changed(int kind) {
     }
     case Dataset::Change::StateChanged: break;
     case Dataset::Change::DataChanged:
+      if (deferReload && deferReload()) {
+        stale_ = true;
+        break;
+      }
       reload();
       emit currentRowChanged(dataset_.isOpen() ? dataset_.currentRow() : -1);
       break;
   }
 }
 
+void DatasetModel::reloadIfStale() {
+  if (!stale_) return;
+  reload();
+  emit currentRowChanged(dataset_.isOpen() ? dataset_.currentRow() : -1);
+}
+
 void DatasetModel::reload() {
   if (reloading_) return;
   if (dataset_.isOpen() && dataset_.state() != Dataset::State::Browse) return;
   reloading_ = true;
+  stale_ = false;
   beginResetModel();
   rows_.clear();
   if (dataset_.isOpen()) {
@@ -180,6 +191,13 @@ DatasetGrid::DatasetGrid(DatasetModel* model, QWidget* parent) : QTableView(pare
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) { rowClicked(current); });
   followCurrent(model->dataset().isOpen() ? model->dataset().currentRow() : -1);
+  // A hidden station posts work rows all day; nobody sees the grid until the window is shown.
+  model->deferReload = [this] { return !window()->isVisible(); };
+}
+
+void DatasetGrid::showEvent(QShowEvent* event) {
+  QTableView::showEvent(event);
+  model_->reloadIfStale();
 }
 
 void DatasetGrid::applyColumnWidths() {

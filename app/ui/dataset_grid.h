@@ -60,6 +60,10 @@ class DatasetModel : public QAbstractTableModel {
   // Takes the rows from the dataset again (only between edits: an open insert or edit is left
   // alone).
   void reload();
+  // While this says so (the window is hidden), re-reads wait until reloadIfStale().
+  std::function<bool()> deferReload;
+  void reloadIfStale();
+  bool stale() const { return stale_; }
 
  signals:
   void currentRowChanged(int row);
@@ -72,6 +76,7 @@ class DatasetModel : public QAbstractTableModel {
   QLocale locale_;
   std::vector<std::vector<QVariant>> rows_;
   bool reloading_ = false;
+  bool stale_ = false;
 };
 
 // The grid: read-only, whole rows selected, the selected row is the dataset's current row.
@@ -84,6 +89,9 @@ class DatasetGrid : public QTableView {
   void applyColumnWidths();
   // What a failed move reports to (the operator's message box).
   std::function<void(const QString&)> onError;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 
  private:
   void followCurrent(int row);

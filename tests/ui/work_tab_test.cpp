@@ -148,7 +148,16 @@ TEST_F(WorkTabTest, PicturesFollowTheCurrentEntryOnlyWhileTheWindowIsShown) {
   window->hide();
   ASSERT_TRUE(works().locateId(with));
   EXPECT_TRUE(tab->imageCrypt()->image().isNull());  // nothing decrypted for a hidden window
+  // Rows posted meanwhile show once the window is shown again.
+  WorkRecord w;
+  w.sn = QStringLiteral("4600000000012");
+  data().insertWork(w);
+  EXPECT_EQ(tab->grid()->model()->rowCount(), 2);
   window->show();
+  EXPECT_EQ(tab->grid()->model()->rowCount(), 3);
+  EXPECT_EQ(tab->grid()->currentIndex().row(), works().currentRow());  // the new row, no picture
+  EXPECT_TRUE(tab->imageCrypt()->image().isNull());
+  ASSERT_TRUE(works().locateId(with));
   EXPECT_FALSE(tab->imageCrypt()->image().isNull());
 }
 
