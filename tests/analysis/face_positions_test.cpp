@@ -111,13 +111,5 @@ TEST_F(FacePositionsTest, AvgSizeRoundsTiesToEvenAndDrawsTheFixedMarkers) {
   EXPECT_TRUE(is(drawn, 10, H / 2, kFrameColour));
 }
 
-TEST_F(FacePositionsTest, ClearEmptiesTheSharedMemo) {
-  station.memo1.add(QStringLiteral("*** step - left "));
-  station.memo1.add(QStringLiteral("*** step - PercentDifference "));
-  Button6Click(station, *store);
-  Button8Click(station);
-  EXPECT_TRUE(memo1().isEmpty());
-}
-
 }  // namespace
 }  // namespace tavo::test
