@@ -48,7 +48,8 @@ bool StationProcess::start(const QStringList& extraArgs) {
 }
 
 QString StationProcess::output() {
-  output_ += QString::fromLocal8Bit(process_.readAll());
+  // After the process ended its channel is closed; what it wrote was read on the way.
+  if (process_.isOpen()) output_ += QString::fromLocal8Bit(process_.readAll());
   return output_;
 }
 

@@ -151,7 +151,7 @@ int freePort() {
 // moment soon gets a picture; gather keeps one stream across the loops of the clip.
 struct RtspServer {
   QString clip;
-  int port;
+  int port = 0;
   QProcess proc;
   QString url() const { return QStringLiteral("rtsp://127.0.0.1:%1/cam").arg(port); }
   void start() {
@@ -184,7 +184,9 @@ TEST_F(CameraTest, RtspStreamDropsAndComesBackWithoutRestart) {
   QFile::setPermissions(shared.path(), readable | QFileDevice::ExeOwner | QFileDevice::ExeOther);
   ASSERT_TRUE(QFile::copy(testData(kClip), shared.path() + "/clip.mp4"));
   QFile::setPermissions(shared.path() + "/clip.mp4", readable);
-  RtspServer server{shared.path() + "/clip.mp4", freePort()};
+  RtspServer server;
+  server.clip = shared.path() + "/clip.mp4";
+  server.port = freePort();
   ASSERT_GT(server.port, 0);
   server.start();
 

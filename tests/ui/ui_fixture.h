@@ -96,7 +96,9 @@ class UiFixture : public ::testing::Test {
     const QString base = joinPath(station.settings.modelDir, fileName);
     if (!photo.isEmpty()) {
       EncryptImage(photo, base, kSystemKey);
-      if (plainCopy) EXPECT_TRUE(QFile::copy(photo, hostPath(base + "_face.jpg")));
+      if (plainCopy) {
+        EXPECT_TRUE(QFile::copy(photo, hostPath(base + "_face.jpg")));
+      }
     }
     data().exec(QStringLiteral("INSERT INTO Model (EAN, FileName, FullName, Active, dark, DateInsert) "
                                "VALUES (?, ?, ?, ?, ?, ?)"),
