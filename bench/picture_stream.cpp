@@ -1,21 +1,15 @@
 // Delay from a stream (re)start to its first frame through NetworkCamera: a clip file played as
 // a camera, and a real RTSP stream from VLC on 127.0.0.1 (camera started against a running
 // server; server restarted under a running camera).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
 
 #include "face/picture/network_camera.h"
+#include "tests/support/rtsp_server.h"
 #include "tests/support/test_env.h"
 
 using namespace tavo;
@@ -38,41 +32,6 @@ qint64 untilFrame(const NetworkCamera& cam, const QElapsedTimer& since, int limi
   return since.elapsed();
 }
 
-int freePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
-void startServer(QProcess& p, const QString& clip, int port) {
-  const QString sout = QStringLiteral(
-                           "#transcode{vcodec=h264,venc=x264{keyint=15,preset=ultrafast,tune=zerolatency},"
-                           "width=640,acodec=none}:gather:rtp{sdp=rtsp://127.0.0.1:%1/cam}")
-                           .arg(port);
-  QStringList args = {clip, "--loop", "--sout-keep", "--no-sout-audio", "--sout", sout};
-  if (geteuid() == 0)
-    p.start("runuser", QStringList{"-u", "nobody", "--", "cvlc"} + args);
-  else
-    p.start("cvlc", args);
-  p.waitForStarted();
-}
-
-void stopServer(QProcess& p) {
-  p.terminate();
-  if (!p.waitForFinished(5000)) {
-    p.kill();
-    p.waitForFinished(2000);
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,17 +51,10 @@ int main(int argc, char** argv) {
     std::printf("cvlc not installed: RTSP figures skipped\n");
     return 0;
   }
-  QTemporaryDir shared;
-  QFile::setPermissions(shared.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                           QFileDevice::ReadOther | QFileDevice::ExeOther);
-  const QString clip = shared.path() + "/clip.mp4";
-  QFile::copy(clipSource, clip);
-  QFile::setPermissions(clip, QFileDevice::ReadOwner | QFileDevice::ReadOther);
-  const int port = freePort();
-  const QString url = QStringLiteral("rtsp://127.0.0.1:%1/cam").arg(port);
+  test::RtspServer server(clipSource);
+  const QString url = server.url();
 
-  QProcess server;
-  startServer(server, clip, port);
+  server.start();
   {
     // Let the server come up, as a camera on the network would be.
     NetworkCamera probe(url, nullptr, options());
@@ -128,17 +80,16 @@ int main(int argc, char** argv) {
   for (int i = 0; i < rounds; ++i) {
     QElapsedTimer gone;
     gone.start();
-    stopServer(server);
+    server.stop();
     while (!cam.latestFrame().empty()) QThread::msleep(5);
     const qint64 staleAfter = gone.elapsed();
     QThread::msleep(3000);  // a few reconnection attempts while the server is away
     QElapsedTimer t;
     t.start();
-    startServer(server, clip, port);
+    server.start();
     const qint64 back = untilFrame(cam, t);
     std::printf("RTSP: server stop requested -> no frame handed out %lld ms; server restart -> first frame %lld ms\n",
                 static_cast<long long>(staleAfter), static_cast<long long>(back));
   }
-  stopServer(server);
   return 0;
 }

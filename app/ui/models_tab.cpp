@@ -44,16 +44,8 @@ ModelsTab::ModelsTab(StationApp& app, QWidget* parent) : QWidget(parent), app_(a
   layout->setSpacing(4);
 
   auto* filters = new QHBoxLayout;
-  ean_ = new QLineEdit(this);
-  ean_->setObjectName(QStringLiteral("FilterModelEan"));
-  ean_->setPlaceholderText(QStringLiteral("EAN"));
-  ean_->setToolTip(QStringLiteral("EAN"));
-  ean_->setFixedWidth(140);
-  name_ = new QLineEdit(this);
-  name_->setObjectName(QStringLiteral("EditFilterBase"));
-  name_->setPlaceholderText(QStringLiteral("ФИО 1С"));
-  name_->setToolTip(QStringLiteral("ФИО 1С"));
-  name_->setFixedWidth(180);
+  ean_ = filterEdit(this, "FilterModelEan", QStringLiteral("EAN"), 140);
+  name_ = filterEdit(this, "EditFilterBase", QStringLiteral("ФИО 1С"), 180);
   count_ = new QLabel(QStringLiteral("Количество записей"), this);
   count_->setObjectName(QStringLiteral("LabelCountModel"));
   filters->addWidget(ean_);

@@ -46,4 +46,13 @@ QImage toQImage(const cv::Mat& m) {
   return {};
 }
 
+QLineEdit* filterEdit(QWidget* parent, const char* objectName, const QString& hint, int width) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QString::fromLatin1(objectName));
+  edit->setPlaceholderText(hint);
+  edit->setToolTip(hint);
+  edit->setFixedWidth(width);
+  return edit;
+}
+
 }  // namespace tavo

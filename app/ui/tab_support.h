@@ -1,5 +1,6 @@
 #pragma once
 #include <QImage>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QString>
 #include <functional>
@@ -28,6 +29,9 @@ class TextMemoView : public QPlainTextEdit {
   TextMemo& memo_;
   int shown_ = 0;
 };
+
+// A filter field of a tab's filter bar: its hint shown when empty and as a tool tip.
+QLineEdit* filterEdit(QWidget* parent, const char* objectName, const QString& hint, int width);
 
 // A copy of an OpenCV BGR (or grey) picture as a QImage.
 QImage toQImage(const cv::Mat& bgr);

@@ -50,18 +50,10 @@ WorkTab::WorkTab(StationApp& app, QWidget* parent) : QWidget(parent), app_(app) 
   dateDoc_->setObjectName(QStringLiteral("DateDoc"));
   dateDoc_->setCalendarPopup(true);
   dateDoc_->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-  idModel_ = new QLineEdit(this);
-  idModel_->setObjectName(QStringLiteral("EditidModel"));
-  idModel_->setPlaceholderText(QStringLiteral("idModel"));
-  idModel_->setToolTip(QStringLiteral("idModel"));
+  idModel_ = filterEdit(this, "EditidModel", QStringLiteral("idModel"), 80);
   // Digits only, and few enough to stay a whole number.
   idModel_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,9}")), idModel_));
-  idModel_->setFixedWidth(80);
-  sn_ = new QLineEdit(this);
-  sn_->setObjectName(QStringLiteral("EditFilerFIO1c"));
-  sn_->setPlaceholderText(QStringLiteral("ФИО 1С"));
-  sn_->setToolTip(QStringLiteral("ФИО 1С"));
-  sn_->setFixedWidth(160);
+  sn_ = filterEdit(this, "EditFilerFIO1c", QStringLiteral("ФИО 1С"), 160);
   failed_ = new QCheckBox(QStringLiteral("Не совпал"), this);
   failed_->setObjectName(QStringLiteral("CheckBox1"));
   filters->addWidget(dateDoc_);

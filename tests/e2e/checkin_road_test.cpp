@@ -4,10 +4,6 @@
 // tavolin-office.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QDate>
 #include <QDir>
@@ -16,11 +12,11 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
 
 #include "tests/e2e/station_process.h"
+#include "tests/support/rtsp_server.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {
@@ -94,51 +90,6 @@ void enrolLastPicture(StationProcess& station, const QString& ean) {
   sql(station, "INSERT INTO Model (EAN, Active, FileName, DateInsert) VALUES (?, 1, ?, '2019-01-01T08:00:00')",
       {ean, fileName});
 }
-
-int freePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
-// VLC's RTSP server on 127.0.0.1 (as nobody when we are root: VLC refuses root), key frames every
-// half second so that a joining client soon has a picture.
-class RtspServer {
- public:
-  explicit RtspServer(const QString& clip) : port_(freePort()) {
-    const auto readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther;
-    QFile::setPermissions(dir_.path(), readable | QFileDevice::ExeOwner | QFileDevice::ExeOther);
-    QFile::copy(clip, dir_.path() + "/clip.mp4");
-    QFile::setPermissions(dir_.path() + "/clip.mp4", readable);
-    const QStringList args = {dir_.path() + "/clip.mp4", "--loop", "--sout-keep", "--no-sout-audio", "--sout",
-                              QStringLiteral("#transcode{vcodec=h264,venc=x264{keyint=15,preset=ultrafast,"
-                                             "tune=zerolatency},width=640,acodec=none}:gather:rtp{sdp=%1}")
-                                  .arg(url())};
-    if (geteuid() == 0)
-      proc_.start("runuser", QStringList{"-u", "nobody", "--", "cvlc"} + args);
-    else
-      proc_.start("cvlc", args);
-    proc_.waitForStarted();
-  }
-  ~RtspServer() {
-    proc_.terminate();
-    if (!proc_.waitForFinished(5000)) proc_.kill(), proc_.waitForFinished(2000);
-  }
-  QString url() const { return QStringLiteral("rtsp://127.0.0.1:%1/cam").arg(port_); }
-
- private:
-  QTemporaryDir dir_;
-  int port_;
-  QProcess proc_;
-};
 
 TEST(CheckInRoad, UnknownThenConfirmedThenAnotherPersonWithTheClipsAsWebCamera) {
   StationProcess station;
@@ -221,6 +172,8 @@ TEST(CheckInRoad, ConfirmedFromAnRtspStream) {
 
   QFile::remove(station.programDir() + "error.txt");
   RtspServer server(testData(kClip1));
+  ASSERT_TRUE(server.ready());
+  server.start();
   station.writeIni("tavo.ini", "[param]\r\nCam_RTSP=1\r\nRTSP=" + server.url().toUtf8() + "\r\nSoundEnabled=0\r\n");
   ASSERT_TRUE(startStation(station)) << station.output().toStdString();
   QThread::msleep(3000);  // the stream's first key frame

@@ -1,20 +1,15 @@
 // The picture sources and GrabFrame: a web camera stood in by a clip, the network camera fed
 // from a clip file and from a real RTSP stream on 127.0.0.1.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QThread>
 #include <opencv2/videoio.hpp>
 
 #include "face/picture/frame_grab.h"
 #include "tests/picture/picture_fixture.h"
+#include "tests/support/rtsp_server.h"
 
 namespace tavo::test {
 namespace {
@@ -131,63 +126,10 @@ TEST_F(CameraTest, UnreachableStreamIsReportedOnceWhileRetrying) {
   EXPECT_EQ(countLines(station.log, QStringLiteral("RTSP - ")), 1);
 }
 
-// A TCP port on 127.0.0.1 that nothing listens on right now.
-int freePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
-// VLC's RTSP server on 127.0.0.1, as an unprivileged user when we are root (VLC refuses root).
-// The clip is re-encoded with a key frame every half second, so that a client joining at any
-// moment soon gets a picture; gather keeps one stream across the loops of the clip.
-struct RtspServer {
-  QString clip;
-  int port = 0;
-  QProcess proc;
-  QString url() const { return QStringLiteral("rtsp://127.0.0.1:%1/cam").arg(port); }
-  void start() {
-    const QStringList args = {clip,
-                              "--loop",
-                              "--sout-keep",
-                              "--no-sout-audio",
-                              "--sout",
-                              QStringLiteral("#transcode{vcodec=h264,venc=x264{keyint=15,preset=ultrafast,"
-                                             "tune=zerolatency},width=640,acodec=none}:gather:rtp{sdp=%1}")
-                                  .arg(url())};
-    if (geteuid() == 0)
-      proc.start("runuser", QStringList{"-u", "nobody", "--", "cvlc"} + args);
-    else
-      proc.start("cvlc", args);
-    proc.waitForStarted();
-  }
-  void stop() {
-    if (proc.state() == QProcess::NotRunning) return;
-    proc.terminate();  // runuser passes it on to VLC
-    if (!proc.waitForFinished(5000)) proc.kill(), proc.waitForFinished(2000);
-  }
-  ~RtspServer() { stop(); }
-};
-
 TEST_F(CameraTest, RtspStreamDropsAndComesBackWithoutRestart) {
   if (QStandardPaths::findExecutable("cvlc").isEmpty()) GTEST_SKIP() << "cvlc (VLC) is not installed";
-  QTemporaryDir shared;  // readable by the unprivileged server
-  const auto readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther;
-  QFile::setPermissions(shared.path(), readable | QFileDevice::ExeOwner | QFileDevice::ExeOther);
-  ASSERT_TRUE(QFile::copy(testData(kClip), shared.path() + "/clip.mp4"));
-  QFile::setPermissions(shared.path() + "/clip.mp4", readable);
-  RtspServer server;
-  server.clip = shared.path() + "/clip.mp4";
-  server.port = freePort();
-  ASSERT_GT(server.port, 0);
+  RtspServer server(testData(kClip));
+  ASSERT_TRUE(server.ready());
   server.start();
 
   station.settings.camRtsp = true;
