@@ -15,6 +15,7 @@
 #include <QThread>
 #include <csignal>
 
+#include "tests/e2e/office_side.h"
 #include "tests/e2e/station_process.h"
 #include "tests/support/rtsp_server.h"
 #include "tests/support/test_env.h"
@@ -27,7 +28,6 @@ const QString kUnknown = QStringLiteral("4600000000017");
 const QString kClip1 = QStringLiteral("clips/subj01_timepoint01.mp4");
 const QString kClip2 = QStringLiteral("clips/subj02_timepoint01.mp4");
 constexpr int kStartMs = 120000;
-constexpr int kAnswerMs = 120000;
 
 // Starts the station and waits until its template base is built (the poll runs from then on).
 bool startStation(StationProcess& station) {
@@ -54,28 +54,6 @@ QStringList sql(const StationProcess& station, const QString& statement, const Q
   return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
-// Drops "123.txt" whole and waits for the answer and the end of the run; returns the answer bytes.
-QByteArray checkIn(StationProcess& station, const QString& ean) {
-  const QString flag = station.drive("Face/Monitor/");
-  const QString answer = flag + "out" + ean + ".txt";
-  QFile::remove(answer);
-  const int runsBefore = station.output().count("time_ms = ");
-  writeFile(flag + "123.txt.part", ean.toLatin1() + "\r\n");
-  QFile::rename(flag + "123.txt.part", flag + "123.txt");
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < kAnswerMs && station.output().count("time_ms = ") == runsBefore && station.running())
-    station.waitForLog(QStringLiteral("\x01"), 100);
-  return QFileInfo::exists(answer) ? readFile(answer) : QByteArray();
-}
-
-QByteArray lines(const QStringList& l) {
-  QByteArray out;
-  for (const QString& s : l) out += s.toLatin1() + "\r\n";
-  return out;
-}
-
-QString secondLine(const QByteArray& answer) { return QString::fromLatin1(answer.split('\n').value(1).trimmed()); }
 
 QString workPhoto(const StationProcess& station, const QString& name) {
   return station.drive("Face/Work/" + QString(name).replace('\\', '/') + "_face.bin");

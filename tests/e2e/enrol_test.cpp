@@ -1,5 +1,5 @@
 // The road of an enrolment through the real headless station: "New.txt" with a clip as the web
-// camera, then "user.txt" for a new barcode.
+// camera, then "user.txt" for a new barcode, then a check-in of that barcode by the same person.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -8,6 +8,7 @@
 #include <QThread>
 #include <csignal>
 
+#include "tests/e2e/office_side.h"
 #include "tests/e2e/station_process.h"
 #include "tests/support/test_env.h"
 
@@ -49,19 +50,23 @@ TEST(EnrolmentRoad, SeriesThenEnrolmentOfANewBarcode) {
   writeFile(flag + "user.txt", "2200000169020\r\nFace101\r\n\r\n");
   ASSERT_TRUE(waitForFile(station, flag + "endUser.txt", 90000)) << station.output().toStdString();
   QThread::msleep(300);
-  const QList<QByteArray> lines = readFile(flag + "endUser.txt").split('\n');
-  ASSERT_EQ(lines.size(), 3) << readFile(flag + "endUser.txt").toStdString();
-  EXPECT_EQ(lines[0], "\r");  // enrolled: an empty first line
+  const QList<QByteArray> endUser = readFile(flag + "endUser.txt").split('\n');
+  ASSERT_EQ(endUser.size(), 3) << readFile(flag + "endUser.txt").toStdString();
+  EXPECT_EQ(endUser[0], "\r");  // enrolled: an empty first line
   bool number = false;
-  const double p = QString::fromLatin1(lines[1].trimmed()).replace(',', '.').toDouble(&number);
-  EXPECT_TRUE(number) << lines[1].toStdString();
+  const double p = QString::fromLatin1(endUser[1].trimmed()).replace(',', '.').toDouble(&number);
+  EXPECT_TRUE(number) << endUser[1].toStdString();
   EXPECT_LT(p, 70.0);
-  EXPECT_EQ(lines[2], "");
+  EXPECT_EQ(endUser[2], "");
 
   // Three models of the barcode, and the request and series pictures are gone.
   EXPECT_EQ(QDir(models).entryList({"*_face.bin"}, QDir::Files).size(), 3);
   for (const char* name : {"user.txt", "Face101_face.jpg", "Face102_face.jpg", "Face103_face.jpg", "Photo1.jpg"})
     EXPECT_FALSE(QFileInfo::exists(flag + name)) << name;
+
+  // The new employee checks in at once: the enrolled models are already in the template base.
+  const QByteArray answer = checkIn(station, "2200000169020");
+  EXPECT_EQ(answer, lines({"2200000169020", secondLine(answer), "2200000169020"})) << station.output().toStdString();
   EXPECT_EQ(station.stop(SIGTERM), 0) << station.output().toStdString();
 }
 
