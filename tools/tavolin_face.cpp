@@ -256,8 +256,10 @@ int eval(const Options& o) {
   for (double far : {1e-1, 1e-2, 1e-3, 1e-4}) {
     // The largest distance at which at most far of the different pairs pass.
     const std::size_t allowed = static_cast<std::size_t>(std::floor(far * different.size() + 1e-9));
-    double t = allowed < different.size() ? different[allowed] : different.back() + 1;
-    if (allowed < different.size()) t = std::nextafter(t, 0.0);  // just below the first refused pair
+    // No different-person pairs (one identity, or one picture): nothing to refuse, everything passes.
+    double t = INFINITY;
+    if (allowed < different.size()) t = std::nextafter(different[allowed], 0.0);  // just below the first refused pair
+    else if (!different.empty()) t = different.back() + 1;
     if (std::isinf(t)) t = 2;
     const double farMeasured = different.empty() ? 0 : passing(different, t) / different.size();
     const double frr = same.empty() ? 0 : 1 - passing(same, t) / same.size();
