@@ -98,6 +98,7 @@ void FlagPoll::handle(Kind kind, const QString& path) {
   working_ = true;
   timerOn(false);
   std::exception_ptr error;
+  QString refusal;  // shown once Timer1 is on again, like the errors below
   try {
     const QStringList lines = readRequestFile(path);
     switch (kind) {
@@ -106,10 +107,8 @@ void FlagPoll::handle(Kind kind, const QString& path) {
         const QString ean = lines.first();
         const QString problem = barcodeProblem(ean);
         if (!problem.isEmpty()) {
-          const QString text = QStringLiteral("Check-in request refused: the barcode \"%1\" %2")
-                                   .arg(shownBarcode(ean), problem);
-          station_.showLog(text);
-          station_.messages().show(text);
+          refusal = QStringLiteral("Check-in request refused: the barcode \"%1\" %2").arg(shownBarcode(ean), problem);
+          station_.showLog(refusal);
           break;
         }
         station_.settings.ean = ean;
@@ -133,6 +132,7 @@ void FlagPoll::handle(Kind kind, const QString& path) {
   // A check-in request swallows its errors; the others show their text (polling goes on
   // meanwhile, Timer1 is already on).
   if (error && kind != Kind::CheckIn) station_.messages().show(errorText(error));
+  if (!refusal.isEmpty()) station_.messages().show(refusal);
 }
 
 void FlagPoll::consume(const QString& path, const FileIdentity& handled) {

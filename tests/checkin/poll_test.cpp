@@ -15,6 +15,17 @@
 namespace tavo::test {
 namespace {
 
+// Messages that also note whether Timer1 was on when each was shown.
+struct TimedMessages : RecordingMessages {
+  explicit TimedMessages(const bool* on) : timerOn(on) {}
+  void show(const QString& text, const QString& caption = QString()) override {
+    RecordingMessages::show(text, caption);
+    timerOnWhenShown << *timerOn;
+  }
+  const bool* timerOn;
+  QList<bool> timerOnWhenShown;
+};
+
 // A flag directory on drive C: and a poll whose work is recorded: every hand-over and every
 // switch of Timer1 goes into `events` in order.
 class PollTest : public ::testing::Test {
@@ -39,10 +50,14 @@ class PollTest : public ::testing::Test {
 
   TempProgramDir dir;
   FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
+  bool timerOn = true;
+  TimedMessages messages{&timerOn};
   Station station{&clock, &messages};
   QStringList events;
-  FlagPoll poll{station, [this](bool on) { events << (on ? "timer on" : "timer off"); }};
+  FlagPoll poll{station, [this](bool on) {
+                  timerOn = on;
+                  events << (on ? "timer on" : "timer off");
+                }};
 };
 
 TEST_F(PollTest, CheckInRequestRunsOnceWithTheBarcodeAndIsConsumed) {
@@ -95,6 +110,7 @@ TEST_F(PollTest, CheckInErrorsAreSwallowedSeriesErrorsShownAfterTimer1IsOn) {
   put("New.txt", "");
   pollTwice();
   EXPECT_EQ(messages.shown, QStringList{"no picture"});
+  EXPECT_EQ(messages.timerOnWhenShown, QList<bool>{true});
   EXPECT_EQ(events.last(), "timer on");
   EXPECT_FALSE(QFile::exists(flag("123.txt")));
   EXPECT_FALSE(QFile::exists(flag("New.txt")));
@@ -163,6 +179,8 @@ TEST_F(PollTest, UnsafeBarcodesAreRefusedWithoutRunAndTheRequestIsDeleted) {
     EXPECT_EQ(messages.shown.size(), 1) << bad.toStdString();
     EXPECT_TRUE(messages.shown.value(0).startsWith("Check-in request refused")) << bad.toStdString();
   }
+  // The box waits for the operator: polling must go on meanwhile.
+  EXPECT_EQ(messages.timerOnWhenShown, QList<bool>(5, true));
   EXPECT_TRUE(events.filter("checkin:").isEmpty());
   put("123.txt", QByteArray(64, '1'));
   pollTwice();
