@@ -110,7 +110,12 @@ std::vector<Detection> findFaces(FaceNets& n, DetectorKind kind, const cv::Mat& 
   const int limit = 1600;
   if (std::max(bgr.cols, bgr.rows) > limit) {
     scale = static_cast<double>(limit) / std::max(bgr.cols, bgr.rows);
-    cv::resize(bgr, work, cv::Size(), scale, scale, cv::INTER_AREA);
+    // A long thin strip would shrink to nothing across: keep at least one pixel.
+    const cv::Size shrunk(cvRound(bgr.cols * scale), cvRound(bgr.rows * scale));
+    if (shrunk.width >= 1 && shrunk.height >= 1)
+      cv::resize(bgr, work, cv::Size(), scale, scale, cv::INTER_AREA);
+    else
+      cv::resize(bgr, work, cv::Size(std::max(1, shrunk.width), std::max(1, shrunk.height)), 0, 0, cv::INTER_AREA);
   }
   int pad = 0;
   if (padded) {

@@ -178,6 +178,11 @@ TEST_F(Engine, PicturesWithoutFacesReportIt) {
   HImage grey = fromMat(cv::Mat(200, 200, CV_8UC3, cv::Scalar::all(90)));
   TFacePosition pos;
   EXPECT_EQ(FSDK_DetectFace(grey, &pos), FSDKE_FACE_NOT_FOUND);
+  // A strip so long that shrinking it leaves under a pixel across: still just no face.
+  for (const cv::Size size : {cv::Size(5000, 1), cv::Size(1, 5000)}) {
+    HImage strip = fromMat(cv::Mat(size, CV_8UC3, cv::Scalar::all(90)));
+    EXPECT_EQ(FSDK_DetectFace(strip, &pos), FSDKE_FACE_NOT_FOUND) << size;
+  }
 }
 
 TEST_F(Engine, ThresholdSettingTradesRecallForCertainty) {
