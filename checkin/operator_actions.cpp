@@ -52,6 +52,7 @@ bool Button20Click(Station& station, DataStore& data, FaceBase& base) {
   Dataset& t = currentWork(data);
   const QString fileName = t.asString(QStringLiteral("FileName"));
   if (fileName.isEmpty()) throw std::runtime_error("У выбранной записи журнала нет фото");
+  const qint64 entryId = t.id();
   {
     FrozenViews frozen(t);
     DecryptImage_Hier(joinPath(station.settings.workDir, fileName), kSystemKey);
@@ -59,6 +60,10 @@ bool Button20Click(Station& station, DataStore& data, FaceBase& base) {
     double percent = 0;
     QString fio;
     base.FaceRecognitionLuxand(fileName, 0, idModel, percent, fio);
+    // The comparison lets events run: a check-in handled meanwhile makes its own new row current,
+    // which must not receive this entry's result.
+    if ((t.currentRow() < 0 || t.id() != entryId) && !t.locateId(entryId))
+      throw std::runtime_error("Запись журнала работы больше не видна: перепроверка не сохранена");
     t.edit();
     try {
       t.setField(QStringLiteral("idModel"), idModel);

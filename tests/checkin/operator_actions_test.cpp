@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 #include <memory>
 
 #include "app/clock.h"
@@ -144,6 +145,31 @@ TEST_F(OperatorActionsTest, RecheckFindsTheModelOfTheEntrysOwnBarcode) {
   EXPECT_TRUE(QFile::exists(workHost(QStringLiteral("_face.jpg"))));
   EXPECT_EQ(notices, 1);
   EXPECT_EQ(messages.shown.last(), QStringLiteral("Готово"));
+  EXPECT_EQ(works().id(), id);
+}
+
+TEST_F(OperatorActionsTest, ACheckInHandledDuringTheComparisonKeepsItsOwnRow) {
+  enrol();
+  const qint64 id = addWork(QStringLiteral("2200000000011"), lfw(QStringLiteral("George_W_Bush"), 6));
+  // The comparison lets events run; a check-in then posts a work row of its own, which becomes
+  // the current row of the work log.
+  qint64 nested = 0;
+  QTimer::singleShot(0, [&] {
+    WorkRecord w;
+    w.fileName = QStringLiteral("2019\\07\\09\\20190709-nested");
+    w.sn = QStringLiteral("2200000000028");
+    w.idModel = 77;
+    w.percent = 12.5;
+    nested = store->insertWork(w);
+  });
+  EXPECT_TRUE(Button20Click(station, *store, *base));
+  ASSERT_GT(nested, 0);
+  const Entry n = entry(nested);
+  EXPECT_EQ(n.idModel, 77);
+  EXPECT_DOUBLE_EQ(n.percent, 12.5);
+  const Entry e = entry(id);
+  EXPECT_NE(e.idModel, 99);  // the rechecked entry got the result
+  EXPECT_TRUE(e.excellent);
   EXPECT_EQ(works().id(), id);
 }
 
