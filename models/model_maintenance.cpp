@@ -109,11 +109,15 @@ void Button13Click(Station& station, DataStore& data) {
     lines << t.asString(QStringLiteral("EAN")) + QLatin1Char(';') + t.asString(QStringLiteral("FileName")) +
                  QLatin1String("_face.jpg;");
   });
+  // The file is written from these lines, not from the memo: a check-in or an answer handled
+  // while events run composes its own result file in MemoOut.
+  ResultBuffer file;
   for (const QString& line : lines) {
     memo.add(line);
+    file.add(line);
     processPendingEvents();
   }
-  memo.saveOrThrow(station.programFile(QStringLiteral("BaseModel.txt")));
+  file.saveOrThrow(station.programFile(QStringLiteral("BaseModel.txt")));
 }
 
 int Button17Click(Station& station, DataStore& data) {

@@ -1,6 +1,8 @@
 // The copy tool, the export and the actuality check on a real database.
 #include "tests/models/model_fixture.h"
 
+#include <QTimer>
+
 #include "models/model_maintenance.h"
 
 namespace tavo::test {
@@ -109,6 +111,19 @@ TEST_F(MaintenanceTest, ExportListsTheFilteredModelsInCodePage1251) {
   const QByteArray all = readFile(dir.file("BaseModel.txt"));
   EXPECT_TRUE(all.endsWith("2000000000107;\xD4\xE0\xE9\xEB_face.jpg;\r\n"));
   EXPECT_EQ(all.count("\r\n"), 4);
+}
+
+TEST_F(MaintenanceTest, AnAnswerComposedWhileTheExportLetsEventsRunStaysOutOfTheFile) {
+  model("2000000000121", "20190101-DDDD", old);
+  model("2000000000138", "20190101-EEEE", old);
+  // A check-in handled between two lines clears MemoOut and writes its answer there.
+  QTimer::singleShot(0, [this] {
+    station.memoOut.clear();
+    station.memoOut.add("2200000169020");
+  });
+  Button13Click(station, *store);
+  EXPECT_EQ(readFile(dir.file("BaseModel.txt")),
+            QByteArray("2000000000121;20190101-DDDD_face.jpg;\r\n2000000000138;20190101-EEEE_face.jpg;\r\n"));
 }
 
 TEST_F(MaintenanceTest, ExportThatCannotBeWrittenKeepsTheMemo) {
