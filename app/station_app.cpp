@@ -1,5 +1,6 @@
 #include "app/station_app.h"
 
+#include <QCoreApplication>
 #include <stdexcept>
 
 namespace tavo {
@@ -47,6 +48,13 @@ void StationApp::shutdown() {
   timer2_.stop();
   if (releaseCamera) releaseCamera();
 }
+
+void StationApp::requestQuit() {
+  quitRequested_ = true;
+  QCoreApplication::quit();  // does nothing before the message loop runs
+}
+
+int StationApp::exec() { return quitRequested_ ? 0 : QCoreApplication::exec(); }
 
 void StationApp::timer1Timer() {
   if (poll) poll();

@@ -30,6 +30,11 @@ class StationApp : public QObject {
   void start();
   // FormDestroy: releases the camera. Nothing is written.
   void shutdown();
+  // Ends the message loop. A request that comes while the start-up still runs (it lets events
+  // run) is kept: exec() then returns at once instead of waiting for another.
+  void requestQuit();
+  // The message loop (QCoreApplication::exec), unless a quit was requested already.
+  int exec();
 
   QTimer& timer1() { return timer1_; }  // 50 ms: the flag-directory poll
   QTimer& timer2() { return timer2_; }  // 1 s, then hourly: crop bounds
@@ -59,6 +64,7 @@ class StationApp : public QObject {
   QTimer timer2_;
   bool startUpSucceeded_ = false;
   bool shutDown_ = false;
+  bool quitRequested_ = false;
   StationParts* parts_ = nullptr;
 };
 

@@ -88,10 +88,10 @@ int main(int argc, char** argv) {
   }
 
   tavo::UnixSignals unixSignals;
-  QObject::connect(&unixSignals, &tavo::UnixSignals::quitRequested, qapp.get(), [] { QCoreApplication::quit(); });
+  QObject::connect(&unixSignals, &tavo::UnixSignals::quitRequested, qapp.get(), [&app] { app.requestQuit(); });
 
   app.start();
-  const int code = qapp->exec();
+  const int code = app.exec();
   app.shutdown();
   window.reset();
   editor.reset();

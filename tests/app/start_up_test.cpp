@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <QTimer>
 
 #include "app/paths.h"
 #include "app/start_up.h"
@@ -142,4 +143,23 @@ TEST(StationTimers, PollEvery50msAndCropBoundsAfterOneSecondThenHourly) {
   EXPECT_GE(polls, 10);
   app.shutdown();
   EXPECT_FALSE(app.timer1().isActive());
+}
+
+TEST(StationTimers, AQuitRequestedWhileTheStartUpRunsEndsTheMessageLoopAtOnce) {
+  TempProgramDir dir;
+  QDir().mkpath(dir.drives() + "/c/Face");
+  Station station;
+  StationApp app(station, dir.path());
+  // SIGTERM arrives while the template base is built, which lets events run.
+  app.steps.buildTemplateBase = [&app] {
+    QTimer::singleShot(0, [&app] { app.requestQuit(); });
+    QCoreApplication::processEvents();
+  };
+  app.start();
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+  watchdog.start(3000);
+  EXPECT_EQ(app.exec(), 0);
+  app.shutdown();
 }
