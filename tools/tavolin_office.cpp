@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QThread>
 #include <cstdio>
+#include <limits>
 
 #include "app/ansi_text.h"
 #include "app/paths.h"
@@ -74,8 +75,9 @@ int main(int argc, char** argv) {
     if (args[i] == QLatin1String("--timeout")) {
       bool ok = false;
       const double s = i + 1 < args.size() ? args[i + 1].toDouble(&ok) : 0;
-      if (!ok || s < 0) return usage();
-      timeoutMs = int(s * 1000);
+      if (!ok || !(s >= 0)) return usage();
+      // Long waits are capped rather than wrapped round to a negative time.
+      timeoutMs = s * 1000 >= double(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max() : int(s * 1000);
       args.remove(i, 2);
     } else if (args[i] == QLatin1String("--force")) {
       force = true;
