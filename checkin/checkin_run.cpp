@@ -4,8 +4,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QImageReader>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -186,12 +188,22 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
         idModel = 0;
         filename = CreateFileName(station_, pathWork);
         PhotoResult face;
+        // The margins of the work row refer to the whole picture: what the crop took off is added
+        // back, and only that (CutImage leaves a side given below 0 alone, and the whole picture
+        // when the two sides would leave nothing of it).
+        int cutLeftDone = 0, cutRightDone = 0;
         const bool picture = grabbed("MainUnit 1950: \n\rframe = nil");
         if (picture) {
           copyFor1C();
           if (Cut_Left > 0 || Cut_Right > 0) {
             {
               Timed t(timings_.files);
+              const int left = std::max(Cut_Left, 0), right = std::max(Cut_Right, 0);
+              const QSize before = QImageReader(hostPath(fullJpg)).size();
+              if (!before.isValid() || qint64(before.width()) > qint64(left) + right) {
+                cutLeftDone = left;
+                cutRightDone = right;
+              }
               CutImage(fullJpg, Cut_Left, Cut_Right, 0, 0);
             }
             face = detect();
@@ -221,7 +233,7 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
           Timed t(timings_.database);
           if (picture)
             InsertWorkRecord(data_, filename, face.the_fase, idModel, percentdif, ean, QString(),
-                             face.cLeft + Cut_Left, face.cRight + Cut_Right, face.cTop, face.cBottom,
+                             face.cLeft + cutLeftDone, face.cRight + cutRightDone, face.cTop, face.cBottom,
                              face.cHeight, face.cWidth);
           else
             InsertWorkRecord(data_, filename, false, 0, 0, ean, QString::fromLatin1(kTagNoFrame), 0, 0, 0, 0, 0, 0);

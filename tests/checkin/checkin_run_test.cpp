@@ -160,6 +160,40 @@ TEST_F(CheckInRunTest, SideCropAboveOneHundredIsReducedAndAddedBackToTheMargins)
   EXPECT_EQ(QImage(dir.file("Temp/model1C_face.jpg")).width(), QImage(picture).width());
 }
 
+TEST_F(CheckInRunTest, OnlyTheCropReallyTakenOffIsAddedBackToTheMargins) {
+  const qint64 a = addModel(kEan);
+  const int width = QImage(picture).width();
+  run->detectFace = [] {
+    PhotoResult r;
+    r.the_fase = true;
+    r.cLeft = 10;
+    r.cRight = 20;
+    return r;
+  };
+  struct Case {
+    QString left, right;
+    int cLeft, cRight, photoWidth;
+  } cases[] = {
+      {QString::number(width + 100), "0", 10, 20, width},  // nothing would be left: no crop at all
+      {"-20", "150", 10, 70, width - 50},                  // a side below 0 is not cropped
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.left.toStdString());
+    station.settings.cutLeft = c.left;
+    station.settings.cutRight = c.right;
+    script = {{int(a), 90}};
+    checkIn(kEan);
+    const Rows w = works();
+    ASSERT_FALSE(w.empty());
+    const int last = w.size() - 1;
+    EXPECT_EQ(w.value(last, "cLeft").toInt(), c.cLeft);
+    EXPECT_EQ(w.value(last, "cRight").toInt(), c.cRight);
+    const auto photo = DecryptImageView(station.settings.workDir + "\\" + w.value(last, "FileName").toString(), kSystemKey);
+    ASSERT_TRUE(photo.has_value());
+    EXPECT_EQ(photo->width(), c.photoWidth);
+  }
+}
+
 TEST_F(CheckInRunTest, EmptyTemplateBaseScoresZeroAndAnswersLowPercent) {
   addModel(kEan);
   baseEmpty = true;
