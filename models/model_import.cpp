@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <stdexcept>
 
 #include "app/paths.h"
 #include "app/station.h"
@@ -34,6 +35,8 @@ ImportSummary LoadFromOffice(Station& station, DataStore& data) {
                    : QFileInfoList();
   for (const QFileInfo& entry : entries) {
     if (!entry.isFile() || entry.suffix().compare(QLatin1String("jpg"), Qt::CaseInsensitive) != 0) continue;
+    // Without the model table (no database) a file cannot become a model: it stays for a later start.
+    if (!t.isOpen()) throw std::runtime_error("База данных не открыта: импорт моделей невозможен");
     const QString fileName = entry.fileName();
     const QString ean = fileName.left(13);
     const QString name = NewModelFileName(station.clock());

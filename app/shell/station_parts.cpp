@@ -1,6 +1,7 @@
 #include "app/shell/station_parts.h"
 
 #include <QString>
+#include <stdexcept>
 
 #include "analysis/crop_bounds.h"
 #include "app/ini_file.h"
@@ -62,11 +63,11 @@ void StationParts::wire() {
     data_->applyWorkFilter(filter);
   };
   steps.startVideoView = [this] { cameras_->startStream(); };
-  steps.importModels = [this, &station] {
-    if (!data_->isOpen()) throw std::runtime_error("База данных не открыта: импорт моделей невозможен");
-    LoadFromOffice(station, *data_);
+  steps.importModels = [this, &station] { LoadFromOffice(station, *data_); };
+  steps.reopenModelTable = [this] {
+    if (!data_->isOpen()) throw std::runtime_error("База данных не открыта: таблица моделей недоступна");
+    data_->tableModel().refresh();
   };
-  steps.reopenModelTable = [this] { data_->tableModel().refresh(); };
   steps.buildTemplateBase = [this] { faceBase_->Button19Click(); };
 
   app_.loadCascades = [this] { cropper_->loadCascades(); };

@@ -81,6 +81,18 @@ TEST_F(ModelImportTest, FlagFileGoesEvenWithNothingToImport) {
   EXPECT_EQ(modelRows(), 0);
 }
 
+TEST_F(ModelImportTest, WithoutTheDatabaseTheFlagFileStillGoesButNoFileIsTaken) {
+  store->close();
+  writeFile(flagHost(), "");
+  EXPECT_EQ(LoadFromOffice(station, *store).imported, 0);
+  EXPECT_FALSE(QFile::exists(flagHost()));
+
+  writeFile(importDir + "/2200000169075_000005_id.jpg", "face");
+  EXPECT_THROW(LoadFromOffice(station, *store), std::runtime_error);
+  EXPECT_EQ(importEntries(), QStringList{"2200000169075_000005_id.jpg"});
+  EXPECT_TRUE(modelFiles().isEmpty());
+}
+
 TEST_F(ModelImportTest, FailedCopyKeepsTheFileAndLeavesNoModel) {
   writeFile(importDir + "/2200000169051_000003_id.jpg", "face");
   writeFile(flagHost(), "");
