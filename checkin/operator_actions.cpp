@@ -55,7 +55,9 @@ bool Button20Click(Station& station, DataStore& data, FaceBase& base) {
   const qint64 entryId = t.id();
   {
     FrozenViews frozen(t);
-    DecryptImage_Hier(joinPath(station.settings.workDir, fileName), kSystemKey);
+    const QString picture = joinPath(station.settings.workDir, fileName);
+    // A face file that is no picture is compared as no picture, never as an older plain copy.
+    if (!DecryptImage_Hier(picture, kSystemKey)) removeFile(picture + QLatin1String(kFaceJpgSuffix));
     int idModel = 0;
     double percent = 0;
     QString fio;
