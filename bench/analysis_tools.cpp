@@ -3,7 +3,6 @@
 // match-percentage distribution (20 counts). Figures: docs/benchmarks.md, "Analysis tools".
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QRandomGenerator>
 #include <memory>
@@ -15,23 +14,19 @@
 #include "app/station.h"
 #include "data/data_store.h"
 #include "data/schema.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace {
 
 using namespace tavo;
 
-struct Log {
-  test::TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
+struct Log : test::StationOnDisk {
   std::unique_ptr<DataStore> store;
 
   explicit Log(int rows) {
     createDatabaseFile(dir.file("FaceBase.mdb"), QLatin1String(kDatabasePassword));
     QFile::copy(test::thirdPartyDir() + "/install/Image.jpg", dir.file("Image.jpg"));
-    station.settings.programPath = dir.path();
     store = std::make_unique<DataStore>(station);
     store->open();
     QRandomGenerator rng(7);
@@ -79,10 +74,3 @@ void BM_Distribution(benchmark::State& state) {
 BENCHMARK(BM_Distribution)->Arg(5000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  return 0;
-}

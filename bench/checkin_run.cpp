@@ -53,10 +53,8 @@ int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
 
   test::TempProgramDir dir;
-  QFile::link(test::thirdPartyDir() + QStringLiteral("/face-models"), dir.file(QStringLiteral("nets")));
-  for (const char* name : {"haarcascade_frontalface_alt.xml", FaceCropper::cascade_name_left_eye,
-                           FaceCropper::cascade_name_nose, FaceCropper::cascade_name_mouth})
-    QFile::copy(test::thirdPartyDir() + "/cascades/" + name, dir.file(QString::fromLatin1(name)));
+  dir.linkNetworks();
+  dir.installCascades();
   createDatabaseFile(dir.file(QStringLiteral("FaceBase.mdb")), QLatin1String(kDatabasePassword));
 
   RecordingMessages messages;

@@ -2,7 +2,6 @@
 // and the rate of work-row inserts (each one committed on its own, as the check-in writes them).
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <memory>
@@ -12,21 +11,17 @@
 #include "app/station.h"
 #include "data/data_store.h"
 #include "data/schema.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace {
 
 using namespace tavo;
 
-struct Env {
-  test::TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
+struct Env : test::StationOnDisk {
 
   explicit Env(int workRows) {
     createDatabaseFile(dir.file(QStringLiteral("FaceBase.mdb")), QLatin1String(kDatabasePassword));
-    station.settings.programPath = dir.path();
     Database db;
     db.open(dir.file(QStringLiteral("FaceBase.mdb")), QLatin1String(kDatabasePassword));
     Database::Transaction tx(db);
@@ -98,11 +93,3 @@ void BM_WorkFilterToday(benchmark::State& state) {
 BENCHMARK(BM_WorkFilterToday)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);  // the data store's retention timer needs one
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

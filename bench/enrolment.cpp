@@ -21,27 +21,21 @@
 #include "face/face_base.h"
 #include "face/picture/frame_grab.h"
 #include "models/new_model.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 using namespace tavo;
 
 namespace {
 
-struct Env {
-  test::TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
+struct Env : test::StationOnDisk {
   std::unique_ptr<DataStore> store;
   std::unique_ptr<FaceBase> base;
 
   Env() {
-    QFile::link(test::thirdPartyDir() + "/face-models", dir.file("nets"));
-    for (const char* name : {"haarcascade_frontalface_alt.xml", FaceCropper::cascade_name_left_eye,
-                             FaceCropper::cascade_name_nose, FaceCropper::cascade_name_mouth})
-      QFile::copy(test::thirdPartyDir() + "/cascades/" + name, dir.file(name));
+    dir.linkNetworks();
+    dir.installCascades();
     createDatabaseFile(dir.file(kDatabaseFileName), QLatin1String(kDatabasePassword));
-    station.settings.programPath = dir.path();
     station.settings.waitTime = 0;
     for (const QString& d : {station.settings.modelDir, station.settings.flagDir, QStringLiteral("C:\\Korvend\\FTP")})
       QDir().mkpath(hostPath(d));

@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
 
   test::TempProgramDir dir;
-  QFile::link(test::thirdPartyDir() + QStringLiteral("/face-models"), dir.file(QStringLiteral("nets")));
+  dir.linkNetworks();
   createDatabaseFile(dir.file(QStringLiteral("FaceBase.mdb")), QLatin1String(kDatabasePassword));
   FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
   RecordingMessages messages;

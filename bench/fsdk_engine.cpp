@@ -2,7 +2,6 @@
 //   build-*/bench/bench-fsdk_engine --benchmark_min_time=2
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -116,10 +115,3 @@ void BM_MatchFacesLoop(benchmark::State& state) {
 BENCHMARK(BM_MatchFacesLoop)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  return 0;
-}

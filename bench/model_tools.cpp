@@ -2,7 +2,6 @@
 // and the actuality check over a model table of realistic size.
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -15,23 +14,19 @@
 #include "data/schema.h"
 #include "models/model_import.h"
 #include "models/model_maintenance.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace {
 
 using namespace tavo;
 
-struct Env {
-  test::TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
+struct Env : test::StationOnDisk {
   std::unique_ptr<DataStore> store;
 
   // `models` rows over models/5 barcodes, half inserted long ago; each has a 6 KB "_face.jpg".
   explicit Env(int models) {
     createDatabaseFile(dir.file(QStringLiteral("FaceBase.mdb")), QLatin1String(kDatabasePassword));
-    station.settings.programPath = dir.path();
     station.settings.modelDir = QStringLiteral("C:\\Face\\Model");
     QDir().mkpath(hostPath(station.settings.modelDir));
     {
@@ -96,11 +91,3 @@ void BM_ActualityCheck(benchmark::State& state) {
 BENCHMARK(BM_ActualityCheck)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -42,9 +42,7 @@ int main(int argc, char** argv) {
   RecordingMessages messages;
   Station station(nullptr, &messages);
   station.settings.programPath = dir.path();
-  for (const char* name : {"haarcascade_frontalface_alt.xml", FaceCropper::cascade_name_left_eye,
-                           FaceCropper::cascade_name_nose, FaceCropper::cascade_name_mouth})
-    QFile::copy(test::thirdPartyDir() + "/cascades/" + name, dir.file(name));
+  dir.installCascades();
   FaceCropper cropper(station);
   QElapsedTimer load;
   load.start();

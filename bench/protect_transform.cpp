@@ -44,5 +44,3 @@ void BM_DecryptImageReencode(benchmark::State& st) {
 BENCHMARK(BM_DecryptImageReencode)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -22,5 +22,3 @@ void BM_ToneBlock(benchmark::State& st) {
 BENCHMARK(BM_ToneBlock)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

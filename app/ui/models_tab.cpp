@@ -23,25 +23,13 @@
 
 namespace tavo {
 
-namespace {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QString::fromLatin1(name));
-  return b;
-}
-
-}  // namespace
-
 ModelsTab::ModelsTab(StationApp& app, QWidget* parent) : QWidget(parent), app_(app) {
   setObjectName(QStringLiteral("ModelsTab"));
   Station& station = app.station();
   StationParts* parts = app.parts();
   auto report = [&station](const QString& text) { station.messages().show(text); };
 
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(4, 4, 4, 4);
-  layout->setSpacing(4);
+  QVBoxLayout* layout = tabPageLayout(this);
 
   auto* filters = new QHBoxLayout;
   ean_ = filterEdit(this, "FilterModelEan", QStringLiteral("EAN"), 140);
@@ -56,9 +44,7 @@ ModelsTab::ModelsTab(StationApp& app, QWidget* parent) : QWidget(parent), app_(a
 
   auto* bar = new QHBoxLayout;
   if (parts) {
-    navigator_ = new DatasetNavigator(parts->data().tableModel(), this);
-    navigator_->setObjectName(QStringLiteral("DBNavigator2"));
-    navigator_->onError = report;
+    navigator_ = datasetNavigator(parts->data().tableModel(), "DBNavigator2", station, this);
     bar->addWidget(navigator_);
   }
   QPushButton* create = makeButton(this, "Button2", QStringLiteral("Создать"));

@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include "app/station.h"
+#include "app/ui/dataset_grid.h"
 #include "app/text_memo.h"
 
 namespace tavo {
@@ -44,6 +45,26 @@ QImage toQImage(const cv::Mat& m) {
   if (m.type() == CV_8UC3) return QImage(m.data, m.cols, m.rows, int(m.step), QImage::Format_BGR888).copy();
   if (m.type() == CV_8UC1) return QImage(m.data, m.cols, m.rows, int(m.step), QImage::Format_Grayscale8).copy();
   return {};
+}
+
+QVBoxLayout* tabPageLayout(QWidget* page) {
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->setSpacing(4);
+  return layout;
+}
+
+DatasetNavigator* datasetNavigator(Dataset& dataset, const char* objectName, Station& station, QWidget* parent) {
+  auto* navigator = new DatasetNavigator(dataset, parent);
+  navigator->setObjectName(QString::fromLatin1(objectName));
+  navigator->onError = [&station](const QString& text) { station.messages().show(text); };
+  return navigator;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* objectName, const QString& caption) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QString::fromLatin1(objectName));
+  return button;
 }
 
 QLineEdit* filterEdit(QWidget* parent, const char* objectName, const QString& hint, int width) {

@@ -1,6 +1,8 @@
 #pragma once
 #include <QImage>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QPlainTextEdit>
 #include <QString>
 #include <functional>
@@ -11,6 +13,8 @@ class Mat;
 
 namespace tavo {
 
+class Dataset;
+class DatasetNavigator;
 class Station;
 class TextMemo;
 
@@ -29,6 +33,14 @@ class TextMemoView : public QPlainTextEdit {
   TextMemo& memo_;
   int shown_ = 0;
 };
+
+// The layout of a tab page: its bars and panels one under the other, with narrow margins.
+QVBoxLayout* tabPageLayout(QWidget* page);
+
+// A navigator over one of the station's datasets; what it cannot do goes to the operator.
+DatasetNavigator* datasetNavigator(Dataset& dataset, const char* objectName, Station& station, QWidget* parent);
+
+QPushButton* makeButton(QWidget* parent, const char* objectName, const QString& caption);
 
 // A filter field of a tab's filter bar: its hint shown when empty and as a tool tip.
 QLineEdit* filterEdit(QWidget* parent, const char* objectName, const QString& hint, int width);

@@ -34,16 +34,12 @@ WorkTab::WorkTab(StationApp& app, QWidget* parent) : QWidget(parent), app_(app) 
   StationParts* parts = app.parts();
   auto report = [&station](const QString& text) { station.messages().show(text); };
 
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(4, 4, 4, 4);
-  layout->setSpacing(4);
+  QVBoxLayout* layout = tabPageLayout(this);
 
   // Filter bar.
   auto* filters = new QHBoxLayout;
   if (parts) {
-    navigator_ = new DatasetNavigator(parts->data().tableWorks(), this);
-    navigator_->setObjectName(QStringLiteral("DBNavigator1"));
-    navigator_->onError = report;
+    navigator_ = datasetNavigator(parts->data().tableWorks(), "DBNavigator1", station, this);
     filters->addWidget(navigator_);
   }
   dateDoc_ = new QDateEdit(station.clock().today(), this);
@@ -65,12 +61,9 @@ WorkTab::WorkTab(StationApp& app, QWidget* parent) : QWidget(parent), app_(app) 
 
   // Action bar.
   auto* actions = new QHBoxLayout;
-  addToModels_ = new QPushButton(QStringLiteral("Добавить в модели"), this);
-  addToModels_->setObjectName(QStringLiteral("Button18"));
-  inWork_ = new QPushButton(QStringLiteral("Отметка"), this);
-  inWork_->setObjectName(QStringLiteral("InWork"));
-  recheck_ = new QPushButton(QStringLiteral("Перепроверить"), this);
-  recheck_->setObjectName(QStringLiteral("Button20"));
+  addToModels_ = makeButton(this, "Button18", QStringLiteral("Добавить в модели"));
+  inWork_ = makeButton(this, "InWork", QStringLiteral("Отметка"));
+  recheck_ = makeButton(this, "Button20", QStringLiteral("Перепроверить"));
   actions->addWidget(addToModels_);
   actions->addWidget(inWork_);
   actions->addWidget(recheck_);

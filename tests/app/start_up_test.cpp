@@ -11,9 +11,11 @@
 #include "app/start_up.h"
 #include "app/station.h"
 #include "app/station_app.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 using namespace tavo;
+using tavo::test::StationOnDisk;
 using tavo::test::TempProgramDir;
 using tavo::test::writeFile;
 
@@ -29,17 +31,13 @@ struct RecordingWindow : WindowPort {
   void setBusy(bool b) override { calls << (b ? "busy" : "idle"); }
 };
 
-struct StartUpFixture : ::testing::Test {
-  TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2026, 12, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
+struct StartUpFixture : ::testing::Test, StationOnDisk {
+  StartUpFixture() : StationOnDisk(QDateTime(QDate(2026, 12, 9), QTime(10, 0))) {}
   RecordingWindow window;
   StartUpSteps steps;
   QStringList order;
 
   void SetUp() override {
-    station.settings.programPath = dir.path();
     steps.readSettings = [this] {
       order << "settings";
       station.settings = Settings::read(dir.path(), QLocale::c());

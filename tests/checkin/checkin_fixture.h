@@ -16,6 +16,7 @@
 #include "data/schema.h"
 #include "face/picture/face_cropper.h"
 #include "face/picture/frame_grab.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {
@@ -29,12 +30,11 @@ struct Scripted {
 // A program directory with a real encrypted database, the cascades, flag and work folders on
 // drive C:, a station on a fixed clock, and a check-in run whose camera hands out a real photo
 // and whose face engine gives scripted percentages.
-class CheckInFixture : public ::testing::Test {
+class CheckInFixture : public ::testing::Test, protected StationOnDisk {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     createDatabaseFile(dir.file(QStringLiteral("FaceBase.mdb")), QLatin1String(kDatabasePassword));
-    station.settings.programPath = dir.path();
     station.settings.flagDir = QStringLiteral("C:\\Face\\Monitor");
     station.settings.workDir = QStringLiteral("C:\\Face\\Work");
     station.settings.camRtsp = true;  // no web-camera message unless a test asks for it
@@ -44,9 +44,7 @@ class CheckInFixture : public ::testing::Test {
     station.locale = QLocale(QLocale::English);
     QDir().mkpath(hostPath(station.settings.flagDir));
     QDir().mkpath(hostPath(station.settings.workDir));
-    for (const char* name : {"haarcascade_frontalface_alt.xml", FaceCropper::cascade_name_left_eye,
-                             FaceCropper::cascade_name_nose, FaceCropper::cascade_name_mouth})
-      QFile::copy(thirdPartyDir() + "/cascades/" + name, dir.file(QString::fromLatin1(name)));
+    dir.installCascades();
     store = std::make_unique<DataStore>(station);
     store->open();
     cameras = std::make_unique<Cameras>(station);
@@ -106,10 +104,6 @@ class CheckInFixture : public ::testing::Test {
     run->FaceDetectionLuxandRTSP(true);
   }
 
-  TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
   std::unique_ptr<DataStore> store;
   std::unique_ptr<Cameras> cameras;
   std::unique_ptr<FaceCropper> cropper;

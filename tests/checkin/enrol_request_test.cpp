@@ -13,6 +13,7 @@
 #include "checkin/enrolment_request.h"
 #include "data/data_store.h"
 #include "data/schema.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {
@@ -20,12 +21,13 @@ namespace {
 
 constexpr char kEan[] = "2200000169020";
 
-class EnrolRequestTest : public ::testing::Test {
+class EnrolRequestTest : public ::testing::Test, protected StationOnDisk {
+ public:
+  EnrolRequestTest() : StationOnDisk(QDateTime(QDate(2019, 5, 12), QTime(9, 0))) {}
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     createDatabaseFile(dir.file(kDatabaseFileName), QLatin1String(kDatabasePassword));
-    station.settings.programPath = dir.path();
     station.locale = QLocale(QLocale::Russian, QLocale::Russia);
     ASSERT_TRUE(QDir().mkpath(hostPath(station.settings.modelDir)));
     ASSERT_TRUE(QDir().mkpath(hostPath(station.settings.flagDir)));
@@ -72,10 +74,6 @@ class EnrolRequestTest : public ::testing::Test {
     return request->handle({QString::fromLatin1(kEan), picked, line3});
   }
 
-  TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 5, 12), QTime(9, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
   std::unique_ptr<DataStore> store;
   std::unique_ptr<EnrolmentRequest> request;
   double percent = 0;

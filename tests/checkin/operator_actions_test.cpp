@@ -20,6 +20,7 @@
 #include "models/model_records.h"
 #include "protect/face_file.h"
 #include "tests/models/model_fixture.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {
@@ -28,16 +29,13 @@ namespace {
 // A program directory with the networks and cascades, an encrypted database, the station's
 // folders under the drives root, a template base, and work-log entries whose face pictures are
 // lfw10 photos encrypted into the work folder.
-class OperatorActionsTest : public ::testing::Test {
+class OperatorActionsTest : public ::testing::Test, protected StationOnDisk {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    ASSERT_TRUE(QFile::link(thirdPartyDir() + QStringLiteral("/face-models"), dir.file(QStringLiteral("nets"))));
-    for (const char* name : {"haarcascade_frontalface_alt.xml", FaceCropper::cascade_name_left_eye,
-                             FaceCropper::cascade_name_nose, FaceCropper::cascade_name_mouth})
-      ASSERT_TRUE(QFile::copy(thirdPartyDir() + "/cascades/" + name, dir.file(QString::fromLatin1(name))));
+    ASSERT_TRUE(dir.linkNetworks());
+    ASSERT_TRUE(dir.installCascades());
     createDatabaseFile(dir.file(QStringLiteral("FaceBase.mdb")), QLatin1String(kDatabasePassword));
-    station.settings.programPath = dir.path();
     station.settings.faceWidth = 80;
     station.settings.faceHeight = 80;
     for (const QString& d : {station.settings.modelDir, station.settings.flagDir, station.settings.workDir,
@@ -108,10 +106,6 @@ class OperatorActionsTest : public ::testing::Test {
   }
   Dataset& works() const { return store->tableWorks(); }
 
-  TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
   std::unique_ptr<DataStore> store;
   std::unique_ptr<FaceBase> base;
   int serial_ = 0;

@@ -46,9 +46,7 @@ class SeriesTest : public ::testing::Test {
     // lfw10 faces are about 105-130 px wide.
     station.settings.faceWidth = 80;
     station.settings.faceHeight = 80;
-    for (const char* name : {"haarcascade_frontalface_alt.xml", FaceCropper::cascade_name_left_eye,
-                             FaceCropper::cascade_name_nose, FaceCropper::cascade_name_mouth})
-      ASSERT_TRUE(QFile::copy(thirdPartyDir() + "/cascades/" + name, dir.file(name)));
+    ASSERT_TRUE(dir.installCascades());
     ASSERT_TRUE(QDir().mkpath(flagHost()));
     cropper.loadCascades();
     series = std::make_unique<PhotoSeries>(station, cameras, cropper);

@@ -9,18 +9,18 @@
 #include "app/station.h"
 #include "data/data_store.h"
 #include "data/schema.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {
 
 // A program directory with a freshly created encrypted "FaceBase.mdb", a station on a fixed
 // clock (9 July 2019, 10:00) and an opened data store.
-class DataFixture : public ::testing::Test {
+class DataFixture : public ::testing::Test, protected StationOnDisk {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     createDatabaseFile(dbPath(), QLatin1String(kDatabasePassword));
-    station.settings.programPath = dir.path();
     station.settings.workDir = QStringLiteral("C:\\Face\\Work");
     store = std::make_unique<DataStore>(station);
     store->open();
@@ -59,10 +59,6 @@ class DataFixture : public ::testing::Test {
     return out;
   }
 
-  TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
   std::unique_ptr<DataStore> store;
 };
 

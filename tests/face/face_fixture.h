@@ -15,19 +15,19 @@
 #include "data/schema.h"
 #include "face/face_base.h"
 #include "protect/face_file.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {
 
 // A program directory with the networks, an encrypted database, model/flag/work folders under
 // the drives root and a template base over the opened data store.
-class FaceBaseFixture : public ::testing::Test {
+class FaceBaseFixture : public ::testing::Test, protected StationOnDisk {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    ASSERT_TRUE(QFile::link(thirdPartyDir() + QStringLiteral("/face-models"), dir.file(QStringLiteral("nets"))));
+    ASSERT_TRUE(dir.linkNetworks());
     createDatabaseFile(dir.file(QStringLiteral("FaceBase.mdb")), QLatin1String(kDatabasePassword));
-    station.settings.programPath = dir.path();
     station.settings.modelDir = QStringLiteral("C:\\Face\\Model");
     station.settings.flagDir = QStringLiteral("C:\\Face\\Monitor");
     station.settings.workDir = QStringLiteral("C:\\Face\\Work");
@@ -80,10 +80,6 @@ class FaceBaseFixture : public ::testing::Test {
     return path;
   }
 
-  TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
   std::unique_ptr<DataStore> store;
   std::unique_ptr<FaceBase> base;
 

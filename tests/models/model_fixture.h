@@ -57,9 +57,7 @@ class ModelTest : public DataFixture {
     DataFixture::SetUp();
     station.settings.modelDir = QStringLiteral("C:\\Face\\Model");
     ASSERT_TRUE(QDir().mkpath(hostPath(station.settings.modelDir)));
-    for (const char* name : {"haarcascade_frontalface_alt.xml", FaceCropper::cascade_name_left_eye,
-                             FaceCropper::cascade_name_nose, FaceCropper::cascade_name_mouth})
-      ASSERT_TRUE(QFile::copy(thirdPartyDir() + "/cascades/" + name, dir.file(QString::fromLatin1(name))));
+    ASSERT_TRUE(dir.installCascades());
     // lfw10 faces are about 105-130 px wide.
     station.settings.faceWidth = 80;
     station.settings.faceHeight = 80;

@@ -15,6 +15,7 @@
 #include "models/model_file_name.h"
 #include "models/new_model.h"
 #include "protect/face_file.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {
@@ -26,12 +27,13 @@ struct Enrolled {
   QString fio;
 };
 
-class NewModelTest : public ::testing::Test {
+class NewModelTest : public ::testing::Test, protected StationOnDisk {
+ public:
+  NewModelTest() : StationOnDisk(QDateTime(QDate(2019, 5, 12), QTime(14, 30, 5))) {}
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     createDatabaseFile(dir.file(kDatabaseFileName), QLatin1String(kDatabasePassword));
-    station.settings.programPath = dir.path();
     station.settings.modelDir = QStringLiteral("C:\\Face\\Model");
     station.settings.flagDir = QStringLiteral("C:\\Face\\Monitor");
     ASSERT_TRUE(QDir().mkpath(hostPath(station.settings.modelDir)));
@@ -56,10 +58,6 @@ class NewModelTest : public ::testing::Test {
   }
   int modelRows() { return store->database().scalar(QStringLiteral("SELECT count(*) FROM Model")).toInt(); }
 
-  TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 5, 12), QTime(14, 30, 5))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
   std::unique_ptr<DataStore> store;
   std::vector<Enrolled> enrolled;
   EnrollPictureFn enroll;

@@ -12,6 +12,7 @@
 
 #include "app/station.h"
 #include "face/picture/face_cropper.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {
@@ -32,14 +33,12 @@ inline auto fields(const PhotoResult& r) {
 }
 
 // A program directory with the four cascades and a station whose messages are recorded.
-class PictureTest : public ::testing::Test {
+class PictureTest : public ::testing::Test, protected StationOnDisk {
+ public:
+  PictureTest() : StationOnDisk(QDateTime(QDate(2024, 5, 12), QTime(10, 0))) {}
  protected:
   void SetUp() override {
-    station.settings.programPath = dir.path();
-    station.setClock(&clock);
-    for (const char* name : {"haarcascade_frontalface_alt.xml", FaceCropper::cascade_name_left_eye,
-                             FaceCropper::cascade_name_nose, FaceCropper::cascade_name_mouth})
-      ASSERT_TRUE(QFile::copy(thirdPartyDir() + "/cascades/" + name, dir.file(name))) << name;
+    ASSERT_TRUE(dir.installCascades());
   }
 
   QString temp(const QString& name) const { return dir.file("Temp/" + name); }
@@ -77,10 +76,6 @@ class PictureTest : public ::testing::Test {
     return {left, top, std::min(side, picture.width - left), std::min(side, picture.height - top)};
   }
 
-  TempProgramDir dir;
-  RecordingMessages messages;
-  FixedClock clock{QDateTime(QDate(2024, 5, 12), QTime(10, 0))};
-  Station station{&clock, &messages};
 };
 
 }  // namespace tavo::test

@@ -56,4 +56,16 @@ QString TempProgramDir::path() const { return dir_.path() + '/'; }
 QString TempProgramDir::file(const QString& name) const { return path() + name; }
 QString TempProgramDir::drives() const { return dir_.path() + QStringLiteral("/drives"); }
 
+bool TempProgramDir::installCascades() const {
+  const QDir cascades(thirdPartyDir() + QStringLiteral("/cascades"));
+  const QStringList names = cascades.entryList({QStringLiteral("*.xml")}, QDir::Files);
+  bool ok = !names.isEmpty();
+  for (const QString& name : names) ok = QFile::copy(cascades.filePath(name), file(name)) && ok;
+  return ok;
+}
+
+bool TempProgramDir::linkNetworks() const {
+  return QFile::link(thirdPartyDir() + QStringLiteral("/face-models"), file(QStringLiteral("nets")));
+}
+
 }  // namespace tavo::test

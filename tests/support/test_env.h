@@ -23,6 +23,10 @@ class TempProgramDir {
   QString path() const;                       // ends with '/'
   QString file(const QString& name) const;    // path() + name
   QString drives() const;                     // the drives root inside it
+  // What a station reads from its program directory, from the set-up's third_party/: every Haar
+  // cascade copied in, and "nets" linked to the network weights. False when one could not be had.
+  bool installCascades() const;
+  bool linkNetworks() const;
   bool isValid() const { return dir_.isValid(); }
 
  private:

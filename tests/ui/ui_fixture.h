@@ -26,20 +26,19 @@
 #include "face/picture/face_cropper.h"
 #include "protect/face_file.h"
 #include "tests/models/model_fixture.h"
+#include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {
 
 // A program directory with the networks, cascades, sample picture and an encrypted database,
 // the station's parts over it (the model editor played by a script) and the main window shown.
-class UiFixture : public ::testing::Test {
+class UiFixture : public ::testing::Test, protected StationOnDisk {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    ASSERT_TRUE(QFile::link(thirdPartyDir() + QStringLiteral("/face-models"), dir.file(QStringLiteral("nets"))));
-    for (const char* name : {"haarcascade_frontalface_alt.xml", FaceCropper::cascade_name_left_eye,
-                             FaceCropper::cascade_name_nose, FaceCropper::cascade_name_mouth})
-      ASSERT_TRUE(QFile::copy(thirdPartyDir() + "/cascades/" + name, dir.file(QString::fromLatin1(name))));
+    ASSERT_TRUE(dir.linkNetworks());
+    ASSERT_TRUE(dir.installCascades());
     ASSERT_TRUE(QFile::copy(thirdPartyDir() + QStringLiteral("/install/Image.jpg"), dir.file(QStringLiteral("Image.jpg"))));
     createDatabaseFile(dir.file(QStringLiteral("FaceBase.mdb")), QLatin1String(kDatabasePassword));
     station.locale = QLocale(QLocale::Russian, QLocale::Russia);
@@ -140,10 +139,6 @@ class UiFixture : public ::testing::Test {
 
   int workRows() { return works().recordCount(); }
 
-  TempProgramDir dir;
-  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
-  RecordingMessages messages;
-  Station station{&clock, &messages};
   ScriptedEditor editor;
   std::unique_ptr<StationApp> app;
   std::unique_ptr<StationParts> parts;
