@@ -117,6 +117,9 @@ using Descriptor = std::array<float, kDescriptorSize>;
 // Template layout: 16-byte header (magic "TVFT", uint32 version, uint32 descriptor length,
 // uint32 reserved 0), the descriptor as float32, zero padding to 13324 bytes.
 constexpr uint32_t kTemplateVersion = 1;
+// Version of the whole pipeline that makes a template (detector, alignment, descriptor network,
+// similarity scale). Stored templates of another engine version are never compared or reused.
+constexpr uint32_t kEngineVersion = 1;
 std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& faceTemplate);
 FSDK_FaceTemplate templateOf(const Descriptor& descriptor);
 
