@@ -43,6 +43,19 @@ if [ ! -f "$third/face-models/face_recognition_model-weights_manifest.json" ]; t
   rm -rf "$tmp"
 fi
 
+# Descriptor and liveness networks (ONNX, loaded by cv::dnn as they are) of the npm package
+# faceplugin-face-recognition-js (MIT; data only, none of its code runs), beside the others.
+fp_version=0.0.1
+if [ ! -f "$third/face-models/fr_feature.onnx" ] || [ ! -f "$third/face-models/fr_liveness.onnx" ]; then
+  tmp="$(mktemp -d)"
+  (cd "$tmp" && npm pack --silent "faceplugin-face-recognition-js@$fp_version" >/dev/null)
+  tar -xzf "$tmp/faceplugin-face-recognition-js-$fp_version.tgz" -C "$tmp" \
+    package/model/fr_feature.onnx package/model/fr_liveness.onnx package/LICENSE
+  cp "$tmp/package/model/fr_feature.onnx" "$tmp/package/model/fr_liveness.onnx" "$third/face-models/"
+  cp "$tmp/package/LICENSE" "$third/face-models/fr_LICENSE.txt"
+  rm -rf "$tmp"
+fi
+
 # Haar cascades: face and eye from opencv-data, nose and mouth from node-opencv's data folder.
 mkdir -p "$third/cascades"
 for f in haarcascade_frontalface_alt.xml haarcascade_frontalface_default.xml \
