@@ -22,6 +22,7 @@ mkdir -p "$dir/nets"
 for f in tiny_face_detector_model ssd_mobilenetv1_model face_landmark_68_model face_recognition_model; do
   cp -u "$third/face-models/$f.bin" "$third/face-models/$f-weights_manifest.json" "$dir/nets/"
 done
+cp -u "$third"/face-models/*.onnx "$third/face-models/fr_LICENSE.txt" "$dir/nets/"
 
 # Sound files and the sample picture are made by the set-up (they are not part of the program).
 for f in alarm.wav a-tadam.wav Image.jpg; do
