@@ -64,10 +64,12 @@ const char* errorText(int code) {
 }
 
 std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& t) {
-  uint32_t version = 0, length = 0;
+  uint32_t version = 0, length = 0, engine = 0;
   std::memcpy(&version, t.ftemplate + 4, 4);
   std::memcpy(&length, t.ftemplate + 8, 4);
-  if (std::memcmp(t.ftemplate, kMagic, 4) != 0 || version != kTemplateVersion || length != kDescriptorSize)
+  std::memcpy(&engine, t.ftemplate + 12, 4);
+  if (std::memcmp(t.ftemplate, kMagic, 4) != 0 || version != kTemplateVersion || length != kDescriptorSize ||
+      engine != kEngineVersion)
     return std::nullopt;
   Descriptor d;
   std::memcpy(d.data(), t.ftemplate + kHeaderSize, sizeof(float) * kDescriptorSize);
@@ -79,10 +81,11 @@ std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& t) {
 FSDK_FaceTemplate templateOf(const Descriptor& d) {
   FSDK_FaceTemplate t;
   std::memset(t.ftemplate, 0, sizeof t.ftemplate);
-  const uint32_t version = kTemplateVersion, length = kDescriptorSize;
+  const uint32_t version = kTemplateVersion, length = kDescriptorSize, engine = kEngineVersion;
   std::memcpy(t.ftemplate, kMagic, 4);
   std::memcpy(t.ftemplate + 4, &version, 4);
   std::memcpy(t.ftemplate + 8, &length, 4);
+  std::memcpy(t.ftemplate + 12, &engine, 4);
   std::memcpy(t.ftemplate + kHeaderSize, d.data(), sizeof(float) * kDescriptorSize);
   return t;
 }
