@@ -76,10 +76,12 @@ run_station() {
   unset TAVO_NETS DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
   cd "$work"
 
-  # Every program: its version, its help, and an unknown option as a usage error.
+  # Every program: the package's version, its help, and an unknown option as a usage error.
+  local version
+  version=$(sed -n 's/^Version: \(.*\)-[^-]*$/\1/p' "$work/control/control")
   for p in tavolin tavolin-db tavolin-face tavolin-office tavolin-new-station; do
-    [ "$("$bin/$p" --version)" = "$p 2.6" ] || fail "$p --version: $("$bin/$p" --version)"
-    "$bin/$p" --help | grep -q "^usage: $p" || fail "$p --help"
+    [ "$("$bin/$p" --version)" = "$p $version" ] || fail "$p --version: $("$bin/$p" --version)"
+    grep -q "^usage: $p" <<<"$("$bin/$p" --help)" || fail "$p --help"
     expect_exit 2 "$bin/$p" --no-such-option
   done
   # The networks of the package, found beside the program.
