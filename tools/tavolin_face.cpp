@@ -44,18 +44,25 @@ struct Options {
   QStringList args;
 };
 
-int usage() {
-  std::fprintf(stderr,
+int usage(FILE* to = stderr) {
+  std::fprintf(to,
                "usage: tavolin-face [--nets DIR] [--threshold 1..5] detect IMAGE\n"
                "       tavolin-face [--nets DIR] compare IMAGE1 IMAGE2\n"
-               "       tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station]\n"
-               "       tavolin-face [--nets DIR] recall DATASET.xml\n");
-  return 2;
+               "       tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station]
+"
+               "       tavolin-face [--nets DIR] recall DATASET.xml
+"
+               "       tavolin-face --help | --version
+");
+  return to == stderr ? 2 : 0;
 }
 
 QString defaultNets() {
   const QByteArray env = qgetenv("TAVO_NETS");
   if (!env.isEmpty()) return QString::fromLocal8Bit(env);
+  // An installed program's networks (bin/../share/tavolin/nets), wherever the package lies.
+  const QString installed = QDir(QCoreApplication::applicationDirPath()).filePath("../share/tavolin/nets");
+  if (QFileInfo(installed).isDir()) return QDir::cleanPath(installed);
   // The source tree's third_party/face-models, found from the executable's build folder or the
   // current folder.
   for (QDir d(QCoreApplication::applicationDirPath());; ) {
@@ -217,7 +224,15 @@ int main(int argc, char** argv) {
     else if (a == "--mirror") fsdk::detail::setMirrorAveraging(true);
     else if (a == "--detector") fsdk::detail::chooseDetector(value() == "ssd" ? fsdk::detail::DetectorKind::Ssd : fsdk::detail::DetectorKind::Tiny);
     else if (a == "--padding") fsdk::detail::setDetectionPadding(value().toDouble());
-    else if (a.startsWith("--")) return usage();
+    else if (a == "--help" || a == "-h") return usage(stdout);
+    else if (a == "--version") {
+      std::printf("tavolin-face %s\n", TAVO_VERSION);
+      return 0;
+    }
+    else if (a.size() > 1 && a.startsWith('-')) {
+      std::fprintf(stderr, "tavolin-face: unknown option %s\n", qPrintable(a));
+      return usage();
+    }
     else o.args << a;
   }
   if (o.args.isEmpty()) return usage();
