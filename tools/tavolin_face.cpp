@@ -48,12 +48,9 @@ int usage(FILE* to = stderr) {
   std::fprintf(to,
                "usage: tavolin-face [--nets DIR] [--threshold 1..5] detect IMAGE\n"
                "       tavolin-face [--nets DIR] compare IMAGE1 IMAGE2\n"
-               "       tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station]
-"
-               "       tavolin-face [--nets DIR] recall DATASET.xml
-"
-               "       tavolin-face --help | --version
-");
+               "       tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station]\n"
+               "       tavolin-face [--nets DIR] recall DATASET.xml\n"
+               "       tavolin-face --help | --version\n");
   return to == stderr ? 2 : 0;
 }
 
