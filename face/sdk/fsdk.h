@@ -125,7 +125,7 @@ std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& faceTemplate);
 FSDK_FaceTemplate templateOf(const Descriptor& descriptor);
 
 // Calibrated mapping from the Euclidean descriptor distance to the similarity 0..1 (decreasing;
-// 1 at distance 0, 0 from about 1.2) and back.
+// 1 at distance 0, 0 from distance sqrt(2), cosine 0, on) and back.
 float similarityFromDistance(float distance);
 float distanceFromSimilarity(float similarity);
 
