@@ -204,8 +204,9 @@ void FlagPoll::handle(Kind kind, const QString& path) {
   } catch (...) {
     error = std::current_exception();
   }
+  QString outage;  // told once Timer1 is on again
   if (!answerFailure.isEmpty()) {
-    answerNotWritten(path, request.id, answerFailure);
+    outage = answerNotWritten(path, request.id, answerFailure);
   } else {
     consume(path, request.id);
     if (answered && answerOutage_) {
@@ -220,19 +221,20 @@ void FlagPoll::handle(Kind kind, const QString& path) {
   // meanwhile, Timer1 is already on).
   if (error && kind != Kind::CheckIn) station_.messages().show(errorText(error));
   if (!refusal.isEmpty()) station_.messages().show(refusal);
+  if (!outage.isEmpty()) station_.messages().show(outage);
 }
 
-void FlagPoll::answerNotWritten(const QString& path, const FileIdentity& id, const QString& why) {
+QString FlagPoll::answerNotWritten(const QString& path, const FileIdentity& id, const QString& why) {
   // The request stays for another try; seen_ keeps its text.
   retry_.insert(path, {id, nowMs()});
-  if (answerOutage_) return;  // told once per outage
+  if (answerOutage_) return {};  // told once per outage
   answerOutage_ = true;
   const QString text =
       QStringLiteral("The answer to \"%1\" was not written: %2. The request stays and is handled again once the "
                      "flag folder can be written (tried at most once a minute).")
           .arg(path, why);
   station_.showLog(text);
-  station_.messages().show(text);
+  return text;
 }
 
 void FlagPoll::consume(const QString& path, const FileIdentity& handled) {

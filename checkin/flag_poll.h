@@ -86,7 +86,8 @@ class FlagPoll {
   void consume(const QString& path, const FileIdentity& handled);
   void refuseLinkedPictures(const QString& flagDir, const QStringList& lines);
   void cleanUpEnrolment(const QString& flagDir);
-  void answerNotWritten(const QString& path, const FileIdentity& id, const QString& why);
+  // Keeps the request for another try; returns the operator's message, empty when already told.
+  QString answerNotWritten(const QString& path, const FileIdentity& id, const QString& why);
   void timerOn(bool on);
 
   Station& station_;
