@@ -54,13 +54,6 @@ int writeSyncClose(int fd, const QByteArray& data) {
   return failure;
 }
 
-void syncFolder(const QByteArray& folder) {
-  const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);  // best effort: the rename is done either way
-  ::close(fd);
-}
-
 }  // namespace
 
 bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* error) {
@@ -87,7 +80,6 @@ bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* er
   if (const int e = writeSyncClose(fd, data)) return fail(e);
   // rename replaces a link of that name itself, never what it points to.
   if (::rename(temp.constData(), targetName.constData()) != 0) return fail(errno);
-  syncFolder(QFile::encodeName(folder));
   return true;
 }
 
