@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/operator_messages.h"
+#include "app/paths.h"
 #include "app/station.h"
 #include "face/face_base.h"
 #include "face/picture/face_cropper.h"
@@ -74,7 +75,7 @@ class StationCut {
   bool ready() const { return cropper_->hasFaceCascade(); }
 
   std::optional<fsdk::Descriptor> describe(const QString& picture, int threshold, ScaleBox scale) {
-    const QString full = station_.tempFile(QStringLiteral("model_full.jpg"));
+    const QString full = hostPath(station_.tempFile(QStringLiteral("model_full.jpg")));
     QFile::remove(full);
     if (!QFile::copy(picture, full)) return std::nullopt;
     cropper_->PhotoGet(3, QString());
