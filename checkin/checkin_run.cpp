@@ -70,6 +70,9 @@ CheckInRun::CheckInRun(Station& station, DataStore& data, Cameras& cameras, Face
     : station_(station), data_(data), cameras_(cameras), cropper_(cropper) {
   grab = [this](const QString& frameNilMessage) { return GrabFrame(station_, cameras_, frameNilMessage); };
   detectFace = [this] { return cropper_.PhotoGet(3, QString()); };
+  judgeSpoof = [this](const PhotoResult& face) {
+    return judgeAttempt(station_.tempFile(QStringLiteral("model_full.jpg")), face, station_.settings.workRadius);
+  };
   playSound = [this](std::uint8_t kind) {
     PlaySouns(station_.settings.soundEnabled, kind, station_.settings.programPath);
   };
@@ -128,6 +131,7 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
     double percentdif = 0;
     QString filename;
     QString lastPicture;  // name of the last attempt that had a picture
+    int attacks = 0;      // attempts judged presentation attacks (AntiSpoof)
 
     bool haveModels = false;
     {
@@ -200,6 +204,7 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
         idModel = 0;
         filename = CreateFileName(station_, pathWork);
         PhotoResult face;
+        bool spoof = false;
         // The margins of the work row refer to the whole picture: what the crop took off is added
         // back, and only that (CutImage leaves a side given below 0 alone, and the whole picture
         // when the two sides would leave nothing of it).
@@ -221,6 +226,12 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
             face = detect();
           }
           if (!face.the_fase) face = detect();
+          if (station_.settings.antiSpoof) {
+            Timed t(timings_.liveness);
+            const SpoofVerdict v = judgeSpoof(face);
+            station_.showLog(spoofLogLine(v));
+            spoof = v.attack;
+          }
           saveWorkPhoto();
           lastPicture = filename;
           if (!recognize || (templateBaseIsEmpty && templateBaseIsEmpty())) {
@@ -239,24 +250,27 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
         std::vector<ResultQueryRow> top;
         {
           Timed t(timings_.database);
-          data_.appendResult(idModel, percentdif, picture ? filename : QString());
+          // An attack keeps its match in the work log but can never be the deciding attempt.
+          data_.appendResult(idModel, spoof ? 0 : percentdif, picture ? filename : QString());
         }
         processPendingEvents();
         {
           Timed t(timings_.database);
           if (picture)
-            InsertWorkRecord(data_, filename, face.the_fase, idModel, percentdif, ean, QString(),
+            InsertWorkRecord(data_, filename, face.the_fase, idModel, percentdif, ean,
+                             spoof ? QString::fromLatin1(kTagSpoof) : QString(),
                              face.cLeft + cutLeftDone, face.cRight + cutRightDone, face.cTop, face.cBottom,
                              face.cHeight, face.cWidth);
           else
             InsertWorkRecord(data_, QString(), false, 0, 0, ean, QString::fromLatin1(kTagNoFrame), 0, 0, 0, 0, 0, 0);
           --cnt_chek;
+          attacks += spoof;
           top = data_.openQueryResult(double(station_.settings.percent));
         }
         const QString topEan = top.empty() ? QString() : top.front().ean;
         station_.showLog(QStringLiteral("*percentdif - ") + Settings::realText(percentdif, station_.locale));
         station_.showLog(QStringLiteral("*EAN - ") + topEan);
-        if (percentdif >= station_.settings.percent && topEan == ean) cnt_chek = 0;
+        if (!spoof && percentdif >= station_.settings.percent && topEan == ean) cnt_chek = 0;
       }
       f_in_base = true;
     } else {
@@ -290,6 +304,9 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
       if (lastPicture.isEmpty()) {
         // Not one picture: nobody was seen, so no photo to name and nothing "low" about it.
         EAN4_1C = QString::fromLatin1(kNoPicture);
+      } else if (f_in_base && attacks > 0 && attacks == timings_.attempts) {
+        EAN4_1C = QString::fromLatin1(kTagSpoof);  // every picture was judged an attack
+        Filename4_1C = lastPicture;
       } else if (!top.empty()) {
         Filename4_1C = top.front().fileName;
         EAN4_1C = top.front().ean;

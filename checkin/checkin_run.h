@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 
+#include "checkin/spoof_check.h"
 #include "face/picture/face_cropper.h"
 
 namespace tavo {
@@ -23,7 +24,7 @@ inline constexpr char kTagNoFrame[] = "no frame";    // the camera gave no pictu
 
 // Milliseconds spent in the parts of the last run (figures for the benchmarks).
 struct CheckInTimings {
-  double grab = 0, detection = 0, matching = 0, database = 0, files = 0, total = 0;
+  double grab = 0, detection = 0, matching = 0, database = 0, files = 0, liveness = 0, total = 0;
   int attempts = 0;
 };
 
@@ -65,6 +66,10 @@ class CheckInRun {
   std::function<bool(const QString& frameNilMessage)> grab;
   std::function<PhotoResult()> detectFace;
   std::function<void(std::uint8_t kind)> playSound;
+  // With AntiSpoof on: the verdict on the attempt's picture ("Temp\model_full.jpg", as cropped)
+  // and the face detection found in it. An attack is never confirmed; its work row is tagged
+  // "spoof", and when every attempt was one the answer's third line is "spoof".
+  std::function<SpoofVerdict(const PhotoResult& face)> judgeSpoof;
 
   // The wait before the first picture, in ms; events run meanwhile.
   int initialWaitMs = 1000;

@@ -31,6 +31,7 @@
 #include "face/sdk/fsdk_cv.h"
 #include "tools/face_analysis.h"
 #include "tools/face_eval.h"
+#include "tools/face_spoof_command.h"
 
 using namespace tavo;
 
@@ -205,6 +206,7 @@ int main(int argc, char** argv) {
   Options o;
   o.nets = defaultNets();
   const QStringList args = app.arguments().mid(1);
+  if (args.contains(QStringLiteral("spoof"))) return spoofCommand(o.nets, args);  // its own options
   for (int i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
     auto value = [&]() -> QString { return i + 1 < args.size() ? args[++i] : QString(); };

@@ -279,6 +279,12 @@ int FSDK_SetNetworksFolder(const char* dir) {
   return FSDKE_OK;
 }
 
+QString fsdk::detail::networksFolder() {
+  std::lock_guard<std::mutex> guard(netsLock);
+  const QString dir = netsFolder.isEmpty() ? QString::fromLocal8Bit(qgetenv("TAVO_NETS")) : netsFolder;
+  return dir.isEmpty() ? dir : hostPath(dir);
+}
+
 int FSDK_Initialize(const char* /*licenseKey*/) {
   std::lock_guard<std::mutex> guard(netsLock);
   if (loadedNets) return FSDKE_OK;

@@ -1,5 +1,7 @@
 #pragma once
 // Inner pieces of the engine shared by the calls, the tool and the tests.
+#include <QString>
+
 #include <opencv2/core.hpp>
 
 #include <optional>
@@ -11,6 +13,8 @@ namespace tavo::fsdk::detail {
 
 // The loaded networks, or nullptr before a successful FSDK_Initialize.
 FaceNets* nets();
+// The networks folder (FSDK_SetNetworksFolder, else $TAVO_NETS), as a host path; empty when unset.
+QString networksFolder();
 
 // Detector in use (enrolment and check-in must share it: descriptors move with the box style).
 // SSD: on padded pictures it finds 376/380 orl faces against 303/380 for the tiny detector, and
