@@ -19,12 +19,12 @@ static_assert(kHeaderSize + kDescriptorSize * sizeof(float) <= FSDK_FACE_TEMPLAT
 // set: 0.75 where at most one in a thousand different-person pairs passes on each of them, 0.70
 // at one in a hundred (the refusal of an already enrolled face), 0.50 where nearly every
 // same-person pair passes (pictures added to a barcode's own models), 0 for unrelated faces.
-constexpr float distanceOfCosine(float c) { return c >= 1 ? 0.f : __builtin_sqrtf(2 - 2 * c); }
+inline float distanceOfCosine(float c) { return c >= 1 ? 0.f : std::sqrt(2 - 2 * c); }
 struct Knot {
   float distance;
   float similarity;
 };
-constexpr Knot kKnots[] = {
+const Knot kKnots[] = {
     {distanceOfCosine(1.00f), 1.00f}, {distanceOfCosine(0.75f), 0.90f}, {distanceOfCosine(0.51f), 0.75f},
     {distanceOfCosine(0.46f), 0.70f}, {distanceOfCosine(0.30f), 0.50f}, {distanceOfCosine(0.00f), 0.00f},
 };
@@ -35,7 +35,7 @@ struct FarPoint {
   float far;
   float distance;
 };
-constexpr FarPoint kFarTable[] = {
+const FarPoint kFarTable[] = {
     {1e-1f, distanceOfCosine(0.28f)}, {1e-2f, distanceOfCosine(0.47f)}, {1e-3f, distanceOfCosine(0.51f)},
     {1e-4f, distanceOfCosine(0.53f)},
 };
