@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
   QDir().mkpath(templates);
 
   const QString lfw = test::testData(QStringLiteral("lfw10/"));
+  QFile::remove(pictures + "/truncated.jpg");  // seeds of an earlier run are made again
   bool ok = writeSmallJpeg(lfw + "Colin_Powell/Colin_Powell_0001.jpg", pictures + "/colour.jpg", 48,
                            {cv::IMWRITE_JPEG_QUALITY, 70}, cv::IMREAD_COLOR) &&
             writeSmallJpeg(lfw + "Ariel_Sharon/Ariel_Sharon_0001.jpg", pictures + "/grey.jpg", 40,

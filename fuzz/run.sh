@@ -6,6 +6,8 @@ set -uo pipefail
 target="$1" seconds="$2" work="$3"
 shift 3
 mkdir -p "$work/corpus"
+# The targets write their files into a temporary folder for every input: in memory when possible.
+[ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
   -artifact_prefix="$work/" "$work/corpus" "$@" 2>&1 |
   grep -v -e '^#[0-9]' -e '^Corrupt JPEG data' -e '^Premature end of JPEG' -e '^Invalid SOS parameters'
