@@ -177,7 +177,9 @@ int main(int argc, char** argv) {
       if (base.endsWith(QLatin1String(suffix))) base.chop(int(qstrlen(suffix)));
     if (!rowPhotos.contains(base) && !rowPhotos.contains(QString(base).replace('/', '\\'))) orphans << "Work/" + f;
   }
-  for (const QString& f : filesUnder(station.drive("Face/Monitor"))) orphans << "Monitor/" + f;
+  // "ArrayOk.txt" is the station's own sign that its template base is ready: not left over.
+  for (const QString& f : filesUnder(station.drive("Face/Monitor")))
+    if (f != QLatin1String("ArrayOk.txt")) orphans << "Monitor/" + f;
   const QStringList temp = filesUnder(station.programDir() + "Temp");
 
   std::printf("\nanswers: %d of %d, correct: %d (%d confirmed expected, %d \"not found\")\n", answered, n, correct,
