@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# run.sh TARGET SECONDS WORKDIR SEEDDIR...: one bounded libFuzzer run. New inputs are kept in
-# WORKDIR/corpus (they carry over to the next run); a crash input is kept in WORKDIR and the run
-# fails with the command that replays it.
+# run.sh BUILDDIR NAME SECONDS WORKDIR SEEDDIR...: builds fuzz-NAME in BUILDDIR (the configured
+# fuzz/ project) and runs it for SECONDS. New inputs are kept in WORKDIR/corpus (they carry over
+# to the next run); a crash input is kept in WORKDIR and the run fails with the command that
+# replays it.
 set -uo pipefail
-target="$1" seconds="$2" work="$3"
-shift 3
+build="$1" name="$2" seconds="$3" work="$4"
+shift 4
+target="$build/fuzz-$name"
+cmake --build "$build" --target "fuzz-$name" || { echo "fuzz: fuzz-$name does not build with clang"; exit 1; }
 mkdir -p "$work/corpus"
 # The targets write their files into a temporary folder for every input: in memory when possible.
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
