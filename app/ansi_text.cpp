@@ -16,7 +16,9 @@ QString fromAnsi(const QByteArray& bytes) {
 }
 
 bool fitsAnsi(const QString& text) {
-  QStringEncoder encoder("windows-1251");
+  // Stateless: the text is whole, so a lone first half of a surrogate pair at its end is an error
+  // rather than a character kept back for a next call.
+  QStringEncoder encoder("windows-1251", QStringConverter::Flag::Stateless);
   QByteArray out = encoder.encode(text);
   return !encoder.hasError();
 }

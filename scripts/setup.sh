@@ -17,6 +17,7 @@ packages=(
   xvfb xauth sox imagemagick fonts-dejavu-core
   vlc-bin vlc-plugin-base
   nodejs
+  clang libclang-rt-14-dev   # the fuzz targets (libFuzzer comes with libclang-rt-14-dev)
 )
 
 missing=()

@@ -82,6 +82,12 @@ TEST(RequestLines, ByteOrderMarksAndLineEnds) {
   EXPECT_EQ(readRequestLines("\r\n"), QStringList({""}));  // an empty first line
   EXPECT_TRUE(fitsAnsi("ошибка"));
   EXPECT_FALSE(fitsAnsi("漢"));
+  // Found by fuzz/request_file_fuzz.cpp: a UTF-16 request cut after the first half of a surrogate
+  // pair gives a line whose last character has no code-page 1251 form, and toAnsi drops it.
+  const QStringList cut = readRequestLines(QByteArray("\xFE\xFF\0" "1\xD8\x52", 6));
+  ASSERT_EQ(cut.size(), 1);
+  EXPECT_FALSE(fitsAnsi(cut[0]));
+  EXPECT_EQ(toAnsi(cut[0]), "1");
 }
 
 TEST(Paths, DriveLettersMapUnderTheDrivesRoot) {

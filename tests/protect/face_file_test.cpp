@@ -150,5 +150,26 @@ TEST_F(FaceFileTest, MissingInputOrUnwritableTargetThrowsAndWritesNothing) {
   EXPECT_FALSE(QDir(program.drives() + QStringLiteral("/c/No")).exists());
 }
 
+// Found by fuzz/face_file_fuzz.cpp: a header claiming 30000 x 30000 pixels made the decoder reserve
+// 2.7 GB for a file of a few kilobytes.
+TEST_F(FaceFileTest, PictureClaimingTooManyPixelsIsRefusedUnreadAndWritesNothing) {
+  QByteArray jpeg = photo();
+  qsizetype sof = 2;  // the frame header: FF C0 (or another start of frame), length, precision, height, width
+  while (sof + 9 < jpeg.size() && !(uchar(jpeg[sof]) == 0xFF && (uchar(jpeg[sof + 1]) & 0xF0) == 0xC0 &&
+                                    uchar(jpeg[sof + 1]) != 0xC4 && uchar(jpeg[sof + 1]) != 0xC8))
+    sof += 2 + (uchar(jpeg[sof + 2]) << 8 | uchar(jpeg[sof + 3]));
+  ASSERT_LT(sof + 9, jpeg.size());
+  for (int i : {5, 7}) jpeg.replace(sof + i, 2, QByteArray("\x75\x30", 2));  // 30000
+  writeFile(program.file(QStringLiteral("Temp/model_face.jpg")), jpeg);
+  EncryptImage(source(), base, kSystemKey);
+  ASSERT_TRUE(exists("_face.bin"));
+
+  EXPECT_FALSE(DecryptImageView(base, kSystemKey).has_value());
+  EXPECT_FALSE(DecryptImage_Hier(base, kSystemKey));
+  EXPECT_FALSE(exists("_face.jpg"));
+  EXPECT_FALSE(DecryptImage(base, kSystemKey, program.path()));
+  EXPECT_FALSE(QFile::exists(enrolCopy()));
+}
+
 }  // namespace
 }  // namespace tavo
