@@ -48,6 +48,14 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, QString* e
     if (error) *error = file.errorString();
     return false;
   }
+  // A file replaced in place keeps its permissions, minus any access for other users: an older
+  // world-readable working picture must not stay so.
+  const QFileDevice::Permissions others = QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+  if ((file.permissions() & others) && !file.setPermissions(file.permissions() & ~others)) {
+    if (error) *error = file.errorString();
+    file.cancelWriting();
+    return false;
+  }
   if (file.write(data) != data.size()) {
     if (error) *error = file.errorString();
     file.cancelWriting();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/paths.h"
+#include "app/picture_limits.h"
 
 namespace tavo {
 
@@ -51,6 +52,7 @@ bool looksLikeJpeg(const QByteArray& data) {
 
 cv::Mat decodeJpeg(const QByteArray& data) {
   if (!looksLikeJpeg(data)) return {};
+  if (!pictureSizeProblem(data, QStringLiteral("face file")).isEmpty()) return {};
   try {
     const cv::Mat raw(1, static_cast<int>(data.size()), CV_8UC1,
                       const_cast<char*>(data.constData()));
