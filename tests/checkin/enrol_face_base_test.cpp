@@ -67,7 +67,7 @@ TEST_F(EnrolFaceBaseTest, PickedPicturesWithoutAFaceAreRefusedAndBadSeriesPictur
   } bad[] = {
       {"empty", QByteArray()},
       {"text", QByteArray("not a picture at all\r\n")},
-      {"no face", readFile(testData(QStringLiteral("groups/dogs.jpg")))},
+      {"no face", readFile(testData(QStringLiteral("samples/017_0.jpg")))},
       {"20000 x 20000", withJpegSize(portrait, 20000, 20000)},
   };
   for (const auto& c : bad) {
@@ -85,7 +85,7 @@ TEST_F(EnrolFaceBaseTest, PickedPicturesWithoutAFaceAreRefusedAndBadSeriesPictur
 
   // The picked picture is good, another of the series has no face: two models.
   placeSeries(QStringLiteral("Colin_Powell"), 1);
-  writeFile(flag(seriesFacePicture(103)), readFile(testData(QStringLiteral("groups/dogs.jpg"))));
+  writeFile(flag(seriesFacePicture(103)), readFile(testData(QStringLiteral("samples/017_0.jpg"))));
   const EnrolmentOutcome out = request->handle({QStringLiteral("2200000169020"), QStringLiteral("Face102"), QString()});
   EXPECT_TRUE(out.enrolled);
   EXPECT_EQ(out.enrolledPictures, (QStringList{seriesFacePicture(102), seriesFacePicture(101)}));
