@@ -5,7 +5,12 @@
 
 namespace tavo {
 
-unsigned restrictFileModes() { return unsigned(::umask(S_IRWXO | S_IWGRP)); }
+unsigned restrictFileModes() {
+  const mode_t old = ::umask(0);
+  // The group's share is left as the service sets it (the flag directory is shared through it).
+  ::umask(old | S_IRWXO);
+  return unsigned(old);
+}
 
 bool dropOtherUsersAccess(const QString& hostPath) {
   const QFileDevice::Permissions others = QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;

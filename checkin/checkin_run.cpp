@@ -136,8 +136,13 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
       haveModels = !data_.activeModelsOf(ean).empty();
     }
 
+    // A camera outage must not bury the operator in boxes: one message per run at most.
+    bool cameraMessageShown = false;
     if (!cameras_.camRtsp()) {
-      if (cameras_.captureIsNull()) station_.messages().show(QStringLiteral("MainUnit 1908: \n\rcapture = nil"));
+      if (cameras_.captureIsNull()) {
+        station_.messages().show(QStringLiteral("MainUnit 1908: \n\rcapture = nil"));
+        cameraMessageShown = true;
+      }
       Timed t(timings_.files);
       const QString errorTxt = station_.programFile(QStringLiteral("error.txt"));
       removeFile(errorTxt);
@@ -153,6 +158,11 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
 
     const QString fullJpg = station_.tempFile(QStringLiteral("model_full.jpg"));
     const QString copy1C = station_.tempFile(QStringLiteral("model1C_face.jpg"));
+    // The office system's copy must never show an earlier check-in (maybe another employee)
+    // when this run gets no picture.
+    for (const QString& old : {copy1C, station_.tempFile(QStringLiteral("model1C_face.bin"))}) {
+      if (!removeFile(old)) station_.showLog(QStringLiteral("Cannot delete \"%1\"").arg(old));
+    }
 
     // The picture just grabbed, as it is, for the office system: plain and encrypted.
     auto copyFor1C = [&] {
@@ -171,7 +181,9 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
     };
     auto grabbed = [&](const char* message) {
       Timed t(timings_.grab);
-      return grab(QString::fromUtf8(message));
+      const bool ok = grab(cameraMessageShown ? QString() : QString::fromUtf8(message));
+      if (!ok) cameraMessageShown = true;
+      return ok;
     };
     auto saveWorkPhoto = [&] {
       Timed t(timings_.files);
@@ -220,13 +232,14 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
             removeFile(station_.tempFile(QStringLiteral("model_face.jpg")));
           }
         } else {
-          // No picture: nothing to analyse, and no stale picture or score is carried over.
+          // No picture: nothing to analyse, and no stale picture or score is carried over; the
+          // rows name no photo, as none was written.
           percentdif = 0;
         }
         std::vector<ResultQueryRow> top;
         {
           Timed t(timings_.database);
-          data_.appendResult(idModel, percentdif, filename);
+          data_.appendResult(idModel, percentdif, picture ? filename : QString());
         }
         processPendingEvents();
         {
@@ -236,7 +249,7 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
                              face.cLeft + cutLeftDone, face.cRight + cutRightDone, face.cTop, face.cBottom,
                              face.cHeight, face.cWidth);
           else
-            InsertWorkRecord(data_, filename, false, 0, 0, ean, QString::fromLatin1(kTagNoFrame), 0, 0, 0, 0, 0, 0);
+            InsertWorkRecord(data_, QString(), false, 0, 0, ean, QString::fromLatin1(kTagNoFrame), 0, 0, 0, 0, 0, 0);
           --cnt_chek;
           top = data_.openQueryResult(double(station_.settings.percent));
         }
@@ -252,16 +265,20 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
       ++timings_.attempts;
       filename = CreateFileName(station_, pathWork);
       PhotoResult face;
-      if (grabbed("MainUnit 2107: \n\rframe = nil")) {
+      const bool picture = grabbed("MainUnit 2107: \n\rframe = nil");
+      if (picture) {
         copyFor1C();
         face = detect();
         saveWorkPhoto();
         lastPicture = filename;
       }
+      const QString photo = picture ? filename : QString();
+      const QString tags = picture ? QString::fromLatin1(kTagNotFound)
+                                   : QStringLiteral("%1, %2").arg(QLatin1String(kTagNotFound), QLatin1String(kTagNoFrame));
       Timed t(timings_.database);
-      data_.appendResult(std::nullopt, 0, filename, ean);
-      InsertWorkRecord(data_, filename, false, 0, 0, ean, QString::fromLatin1(kTagNotFound), face.cLeft,
-                       face.cRight, face.cTop, face.cBottom, face.cHeight, face.cWidth);
+      data_.appendResult(std::nullopt, 0, photo, ean);
+      InsertWorkRecord(data_, photo, false, 0, 0, ean, tags, face.cLeft, face.cRight, face.cTop, face.cBottom,
+                       face.cHeight, face.cWidth);
     }
 
     // --- Answer ---
@@ -270,12 +287,15 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
     {
       Timed t(timings_.database);
       const std::vector<ResultQueryRow> top = data_.openQueryResult(double(station_.settings.percent));
-      if (!top.empty()) {
+      if (lastPicture.isEmpty()) {
+        // Not one picture: nobody was seen, so no photo to name and nothing "low" about it.
+        EAN4_1C = QString::fromLatin1(kNoPicture);
+      } else if (!top.empty()) {
         Filename4_1C = top.front().fileName;
         EAN4_1C = top.front().ean;
       } else {
         EAN4_1C = QString::fromLatin1(f_in_base ? kLowPercent : kNotFound);
-        Filename4_1C = lastPicture.isEmpty() ? filename : lastPicture;
+        Filename4_1C = lastPicture;
       }
       data_.setLastDetection(ean, today);
     }

@@ -68,7 +68,7 @@ TEST(Similarity, FallsWithDistanceAndInvertsOnItsRange) {
   EXPECT_FLOAT_EQ(fsdk::similarityFromDistance(5), 0.f);
   EXPECT_FLOAT_EQ(fsdk::similarityFromDistance(NAN), 0.f);
   float previous = 1.f;
-  for (float d = 0.01f; d < 1.19f; d += 0.01f) {
+  for (float d = 0.01f; d < 1.41f; d += 0.01f) {
     const float s = fsdk::similarityFromDistance(d);
     ASSERT_LT(s, previous) << d;
     ASSERT_NEAR(fsdk::distanceFromSimilarity(s), d, 1e-4) << d;
