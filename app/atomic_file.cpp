@@ -73,9 +73,10 @@ bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* er
     temp.clear();
     return fail(e);
   }
-  // A file replaced keeps its permissions, as an edited file would.
+  // A file replaced keeps its permissions, as an edited file would, less any access for other
+  // users: an older world-readable picture must not stay so (file_modes.h).
   struct stat old {};
-  if (::lstat(targetName.constData(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+  if (::lstat(targetName.constData(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07770);
 
   if (const int e = writeSyncClose(fd, data)) return fail(e);
   // rename replaces a link of that name itself, never what it points to.

@@ -9,7 +9,8 @@ namespace tavo {
 // then renamed over the target. A reader sees the old file or the whole new one, never a part.
 // On failure the temporary file is removed, the target is left as it was, and *error holds the
 // system's own text ("No space left on device", "Read-only file system").
-// A new file gets the usual permissions (0666 less the umask); a replaced one keeps its own.
+// A new file gets the usual permissions (0666 less the umask); a replaced one keeps its own,
+// less any access for other users.
 bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* error = nullptr);
 
 // Whether a small file can be written in a folder (host path) right now: empty when it can,

@@ -1,11 +1,17 @@
 #include "checkin/enrolment_request.h"
 
+#include <QFile>
 #include <stdexcept>
 
 #include "app/paths.h"
+#include "app/picture_limits.h"
 #include "app/station.h"
+#include "app/stored_names.h"
 #include "checkin/request_file.h"
 #include "data/data_store.h"
+#include "data/schema.h"
+#include "face/face_base.h"
+#include "protect/face_file.h"
 
 namespace tavo {
 
@@ -15,11 +21,57 @@ namespace {
 
 const QString kFaceSuffix = QStringLiteral("_face.jpg");
 
+// The width of Model.EAN: a longer barcode cannot be stored as the office system sent it.
+int barcodeColumnWidth() {
+  const ColumnDef* c = tableDef(QStringLiteral("Model")).column(QStringLiteral("EAN"));
+  return c ? c->textLength : 13;
+}
+
 }  // namespace
 
 QString pictureNameProblem(const QString& name) { return barcodeProblem(name); }
 
+QString faceProblemOf(const QString& hostFile, int detectionThreshold) {
+  const PictureTemplate t = templateOfPicture(hostFile, detectionThreshold, kEnrolmentScale);
+  if (t.loadCode == FSDKE_NOT_INITIALIZED || t.loadCode == FSDKE_NETWORKS_MISSING)
+    fail(QStringLiteral("The face engine is not ready (code %1)").arg(t.loadCode));
+  if (!t.loaded()) return QStringLiteral("not a picture");
+  if (!t.faceFound()) return QStringLiteral("no face");
+  return {};
+}
+
 EnrolmentRequest::EnrolmentRequest(Station& station, DataStore& data) : station_(station), data_(data) {}
+
+QString EnrolmentRequest::seriesPictureProblem(const QString& hostFile, QByteArray* bytes, bool withFace) const {
+  QFile f(hostFile);
+  if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("cannot be read: ") + f.errorString();
+  *bytes = f.readAll();
+  if (bytes->isEmpty()) return QStringLiteral("empty file");
+  if (const QString why = pictureSizeProblem(*bytes, hostFile); !why.isEmpty()) return why;
+  return withFace && pictureProblem ? pictureProblem(hostFile) : QString();
+}
+
+bool EnrolmentRequest::alreadyEnrolled(const QString& ean, const QByteArray& picture) {
+  // NewModel stores the picture's bytes enciphered, unchanged: an equal deciphered face file is the
+  // same picture. Sizes are compared first, so most files are not even read.
+  const Rows models = data_.query(QStringLiteral("SELECT FileName FROM Model WHERE EAN = ?"), {ean});
+  for (const auto& row : models.rows) {
+    const QString name = row[0].toString();
+    if (!isSafeStoredName(name)) continue;
+    QFile bin(hostPath(storedFilePath(station_.settings.modelDir, name) + QLatin1String(kFaceBinSuffix)));
+    if (bin.size() != picture.size() || !bin.open(QIODevice::ReadOnly)) continue;
+    if (keyStreamTransform(bin.readAll(), kSystemKey) == picture) return true;
+  }
+  return false;
+}
+
+void EnrolmentRequest::answer(bool enrolled, double percent) {
+  ResultBuffer& memo = station_.memoOut;
+  memo.clear();
+  memo.add(enrolled ? QString() : QString::fromUtf8(kEnrolmentRefused));
+  memo.add(Settings::realText(percent, station_.locale));
+  memo.saveOrThrow(joinPath(station_.settings.flagDir, QLatin1String(kEnrolmentAnswer)));
+}
 
 EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
   if (lines.size() < 3)
@@ -29,19 +81,51 @@ EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
   const bool regardless = lines[2] == QString::fromUtf8(kEnrolRegardless);
   // Both lines name files: the barcode the model's rows and the office system's answers, the
   // picture a file of the flag folder. Neither may reach outside it.
-  if (const QString p = barcodeProblem(ean); !p.isEmpty())
+  // (Only the length is left to the refusal below.)
+  if (const QString p = barcodeProblem(ean.left(kMaxBarcodeLength)); !p.isEmpty())
     fail(QStringLiteral("user.txt: the barcode \"%1\" cannot be used: %2").arg(ean, p));
   if (const QString p = pictureNameProblem(picked); !p.isEmpty())
     fail(QStringLiteral("user.txt: the picture name \"%1\" cannot be used: %2").arg(picked, p));
   station_.settings.ean = ean;
 
   EnrolmentOutcome out;
+  // A barcode that cannot be stored whole would give models nobody's check-in finds.
+  if (ean.isEmpty() || ean.size() > barcodeColumnWidth()) {
+    station_.showLog(QStringLiteral("user.txt: the barcode \"%1\" is refused: %2")
+                         .arg(ean.left(64), ean.isEmpty() ? QStringLiteral("empty")
+                                                          : QStringLiteral("longer than %1 characters").arg(barcodeColumnWidth())));
+    answer(false, 0);
+    return out;
+  }
+
+  const QString flagDir = station_.settings.flagDir;
+  // The picked picture must be one a model can be made of; without it there is nothing the
+  // office system's user agreed to enrol.
+  QByteArray pickedBytes;
+  const QString pickedFile = hostPath(joinPath(flagDir, picked + kFaceSuffix));
+  if (!fileExists(joinPath(flagDir, picked + kFaceSuffix))) {
+    station_.showLog(QStringLiteral("user.txt: the picked picture %1 is missing").arg(picked + kFaceSuffix));
+    answer(false, 0);
+    return out;
+  }
+  auto refusePicked = [&](const QString& why) {
+    station_.showLog(QStringLiteral("user.txt: the picked picture %1 is refused: %2").arg(picked + kFaceSuffix, why));
+    answer(false, 0);
+    return out;
+  };
+  if (const QString why = seriesPictureProblem(pickedFile, &pickedBytes, false); !why.isEmpty()) return refusePicked(why);
+
   out.hadModels = !data_.activeModelsOf(ean).empty();
 
   int idModel = 0;
   double percent = 0;
   QString matched;
   if (recognize) recognize(picked, 2, idModel, percent, matched);
+  // After the comparison, which has the face engine ready: a picture without a face would make
+  // a model that never matches.
+  if (pictureProblem) {
+    if (const QString why = pictureProblem(pickedFile); !why.isEmpty()) return refusePicked(why);
+  }
   out.percent = percent;
   out.matchedEan = matched;
 
@@ -50,32 +134,35 @@ EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
   else
     out.enrolled = regardless || percent < kRefuseNewAtPercent;
 
-  const QString flagDir = station_.settings.flagDir;
-  // Without the picked picture there is nothing the office system's user agreed to enrol.
-  if (out.enrolled && !fileExists(joinPath(flagDir, picked + kFaceSuffix))) {
-    station_.showLog(QStringLiteral("user.txt: the picked picture %1 is missing").arg(picked + kFaceSuffix));
-    out.enrolled = false;
-  }
-
   if (out.enrolled) {
-    NewModel(station_, data_, enroll, ean, picked + kFaceSuffix, flagDir);
-    out.enrolledPictures << picked + kFaceSuffix;
+    // A request handled again after a crash (its file was not yet deleted) finds its pictures
+    // already enrolled: each becomes a model once.
+    auto enrolOnce = [&](const QString& file, const QByteArray& bytes) {
+      if (alreadyEnrolled(ean, bytes)) {
+        station_.showLog(QStringLiteral("user.txt: %1 is already a model of %2").arg(file, ean));
+        return;
+      }
+      NewModel(station_, data_, enroll, ean, file, flagDir);
+      out.enrolledPictures << file;
+    };
+    enrolOnce(picked + kFaceSuffix, pickedBytes);
     for (int k = 101; k <= 105; ++k) {
       const QString name = QStringLiteral("Face%1").arg(k);
       if (name == picked || !fileExists(joinPath(flagDir, name + kFaceSuffix))) continue;
-      NewModel(station_, data_, enroll, ean, name + kFaceSuffix, flagDir);
-      out.enrolledPictures << name + kFaceSuffix;
+      QByteArray bytes;
+      if (const QString why = seriesPictureProblem(hostPath(joinPath(flagDir, name + kFaceSuffix)), &bytes, true);
+          !why.isEmpty()) {
+        station_.showLog(QStringLiteral("user.txt: %1 is not enrolled: %2").arg(name + kFaceSuffix, why));
+        continue;
+      }
+      enrolOnce(name + kFaceSuffix, bytes);
     }
   }
 
   const QString verdict = out.enrolled ? QStringLiteral("enrolled ") + out.enrolledPictures.join(QStringLiteral(", "))
                                        : QStringLiteral("refused");
   station_.showLog(QStringLiteral("user.txt: %1 %2 (%3 %)").arg(ean, verdict, Settings::realText(percent, station_.locale)));
-  ResultBuffer& memo = station_.memoOut;
-  memo.clear();
-  memo.add(out.enrolled ? QString() : QString::fromUtf8(kEnrolmentRefused));
-  memo.add(Settings::realText(percent, station_.locale));
-  memo.saveOrThrow(joinPath(flagDir, QLatin1String(kEnrolmentAnswer)));
+  answer(out.enrolled, percent);
   return out;
 }
 

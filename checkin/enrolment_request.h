@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -21,6 +22,11 @@ inline constexpr double kRefuseNewAtPercent = 70.0;
 // A barcode with models takes new pictures from this match percentage on (its own face).
 inline constexpr double kAddToExistingAtPercent = 50.0;
 
+// What the face engine finds in a picture file, as enrolment sees it: empty when a face is
+// found, "not a picture" or "no face" otherwise. Throws std::runtime_error when the engine
+// itself is not ready (an error of the station, not of the picture).
+QString faceProblemOf(const QString& hostFile, int detectionThreshold);
+
 // What one request came to (for the caller's log and for tests).
 struct EnrolmentOutcome {
   bool enrolled = false;
@@ -36,9 +42,13 @@ struct EnrolmentOutcome {
 // "endUser.txt" (empty line or "ошибка", then the percentage). Sets settings.ean.
 //
 // Throws std::runtime_error (no answer written) for fewer than 3 lines, a barcode that cannot be
-// used safely (path separators, "..", control characters, more than 64 characters), a picture
-// name that is not a plain file name, and database or enrolment errors; models made before an
-// error stay. A picked picture that is missing is answered "ошибка" and nothing is enrolled.
+// used safely (path separators, "..", control characters), a picture name that is not a plain
+// file name, and database or enrolment errors; models made before an error stay. Answered
+// "ошибка" with nothing enrolled: an empty barcode or one longer than Model.EAN, and a picked
+// picture that is missing, empty, too large (picture_limits.h), not a picture or without a face.
+// Other series pictures of that kind are skipped (logged). A series picture already stored as a
+// model of the barcode (the same bytes) is not enrolled again, so a request handled a second time
+// after a crash makes no second models.
 // The caller (the poll) removes "user.txt" and the series pictures afterwards in every case.
 class EnrolmentRequest {
  public:
@@ -50,6 +60,9 @@ class EnrolmentRequest {
   Recognize recognize;
   // EnrollPicture of the template base, passed on to NewModel.
   EnrollPictureFn enroll;
+  // Why a series picture (host path) cannot become a model ("not a picture", "no face"); empty
+  // when it can. Unset: only emptiness and size are checked.
+  std::function<QString(const QString& hostFile)> pictureProblem;
 
   // Wires a template base with FaceRecognitionLuxand(...) and EnrollPicture(...).
   template <class Base>
@@ -58,11 +71,16 @@ class EnrolmentRequest {
       base.FaceRecognitionLuxand(f, m, id, p, n);
     };
     enroll = enrollPictureOf(base);
+    pictureProblem = [&base](const QString& f) { return faceProblemOf(f, base.FaceDetectionThreshold()); };
   }
 
   EnrolmentOutcome handle(const QStringList& lines);
 
  private:
+  QString seriesPictureProblem(const QString& hostFile, QByteArray* bytes, bool withFace) const;
+  bool alreadyEnrolled(const QString& ean, const QByteArray& picture);
+  void answer(bool enrolled, double percent);
+
   Station& station_;
   DataStore& data_;
 };

@@ -6,7 +6,9 @@
 
 #include "app/events.h"
 #include "app/paths.h"
+#include "app/picture_limits.h"
 #include "app/station.h"
+#include "app/stored_names.h"
 #include "checkin/checkin_run.h"
 #include "data/data_store.h"
 #include "face/face_base.h"
@@ -54,8 +56,9 @@ bool Button20Click(Station& station, DataStore& data, FaceBase& base) {
   if (fileName.isEmpty()) throw std::runtime_error("У выбранной записи журнала нет фото");
   const qint64 entryId = t.id();
   {
+    // The comparison writes and deletes files beside the stored name: it must stay in the work folder.
+    const QString picture = storedFilePath(station.settings.workDir, fileName);
     FrozenViews frozen(t);
-    const QString picture = joinPath(station.settings.workDir, fileName);
     // A face file that is no picture is compared as no picture, never as an older plain copy.
     if (!DecryptImage_Hier(picture, kSystemKey)) removeFile(picture + QLatin1String(kFaceJpgSuffix));
     int idModel = 0;
@@ -92,10 +95,11 @@ bool Button18Click(Station& station, DataStore& data, ModelRecords& records) {
   const QString sn = t.asString(QStringLiteral("SN"));
   QByteArray picture;
   if (!fileName.isEmpty()) {
-    QFile bin(hostPath(joinPath(station.settings.workDir, fileName) + QLatin1String(kFaceBinSuffix)));
+    QFile bin(hostPath(storedFilePath(station.settings.workDir, fileName) + QLatin1String(kFaceBinSuffix)));
     if (bin.open(QIODevice::ReadOnly)) picture = keyStreamTransform(bin.readAll(), kSystemKey);
   }
-  if (picture.isEmpty() || QImage::fromData(picture, "JPEG").isNull()) {
+  if (picture.isEmpty() || !pictureSizeProblem(picture, QStringLiteral("work photo ") + fileName).isEmpty() ||
+      QImage::fromData(picture, "JPEG").isNull()) {
     station.messages().show(noFacePictureText(), addToModelsCaption());
     return false;
   }

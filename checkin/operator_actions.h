@@ -20,14 +20,16 @@ void InWorkClick(Station& station, CheckInRun& run);
 // the template base again and saves idModel, is_face, PercentDifference and excellent. With an
 // empty base it shows "Please enroll faces first" / "Error", changes nothing and returns false.
 // The work-log views are not told of the change until the end; then "Готово" is shown.
-// Throws std::runtime_error when there is no current row or its picture file cannot be read
-// (the row is then unchanged).
+// Throws std::runtime_error when there is no current row, its stored FileName would lead out of
+// the work folder (no file is touched) or its picture file cannot be read (the row is then
+// unchanged).
 bool Button20Click(Station& station, DataStore& data, FaceBase& base);
 
 // Button18Click ("Добавить в модели"): writes the decrypted face picture of the current
 // work-log row to "Temp\model_full.jpg" of the program directory and opens a new model of the
 // row's SN from it (NewRecordFromWork). A row without a readable face picture is refused with a
-// message and nothing is written; returns whether a model was saved.
+// message and nothing is written; a FileName that would lead out of the work folder throws
+// std::runtime_error. Returns whether a model was saved.
 bool Button18Click(Station& station, DataStore& data, ModelRecords& records);
 
 // Texts shown by the actions.

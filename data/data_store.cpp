@@ -31,6 +31,14 @@ void DataStore::open() {
   // reported once and retried later.
   retention_.arm();
   db_.open(hostPath(station_.programFile(QLatin1String(kDatabaseFileName))), QLatin1String(kDatabasePassword));
+  // A database that cannot be written or is damaged is not used at all: no answers the office
+  // system would trust, no writes that could make it worse.
+  try {
+    db_.checkWritableAndSound();
+  } catch (...) {
+    db_.close();
+    throw;
+  }
   tableModel_.openTable(tableDef(QStringLiteral("Model")),
                         {{QStringLiteral("NameGroup"), QStringLiteral("IdEmployees"), QStringLiteral("Employees"),
                           QStringLiteral("id"), QStringLiteral("FullName"), QStringLiteral("idcascade")}});

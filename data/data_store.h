@@ -108,7 +108,7 @@ class DataStore : public QObject {
   int setLastSimilarity(const QString& ean, int idModel, const QDate& day);
 
   // --- Analysis ---
-  // Work rows with lower < margin <= upper and datedoc >= from.
+  // Work rows with a face, lower < margin <= upper and datedoc >= from.
   int countMarginBand(MarginSide side, int lower, int upper, const QDate& from);
   // Work rows with excellent, lower < PercentDifference <= upper and datedoc = day.
   int countPercentBand(double lower, double upper, const QDate& day);

@@ -189,6 +189,39 @@ void Database::openWith(const QString& hostPath, const QString& key, int flags) 
   }
 }
 
+void Database::checkWritableAndSound() {
+  if (!db_) throw DatabaseError(QStringLiteral("The database is not open"));
+  const QString where = QStringLiteral("База данных \"%1\"").arg(path_);
+  if (sqlite3_db_readonly(db_, "main") == 1)
+    throw DatabaseError(where + QStringLiteral(" открыта только для чтения: запись невозможна, станция не принимает запросы"),
+                        SQLITE_READONLY);
+  // Damage first: a write into a damaged file could spread it.
+  QStringList problems;
+  try {
+    for (const auto& row : query(QStringLiteral("PRAGMA quick_check")).rows) problems << row.value(0).toString();
+  } catch (const DatabaseError& e) {
+    problems = QStringList{QString::fromUtf8(e.what())};
+  }
+  if (problems != QStringList{QStringLiteral("ok")})
+    throw DatabaseError(where + QStringLiteral(" повреждена (quick_check: %1): станция не принимает запросы")
+                                    .arg(problems.mid(0, 3).join(QStringLiteral("; "))),
+                        SQLITE_CORRUPT);
+  // Rewriting the schema version inside a transaction that is rolled back needs a journal and a
+  // writable file, and changes nothing.
+  try {
+    const QVariant version = scalar(QStringLiteral("PRAGMA user_version"));
+    Transaction tx(*this);
+    exec(QStringLiteral("PRAGMA user_version = %1").arg(version.toLongLong()));
+    exec(QStringLiteral("CREATE TABLE tavo_write_probe (x)"));
+  } catch (const DatabaseError& e) {
+    // Another writer holding the file (an office tool) shows it can be written.
+    if (e.code() == SQLITE_BUSY || e.code() == SQLITE_LOCKED) return;
+    throw DatabaseError(where + QStringLiteral(" недоступна для записи (%1): станция не принимает запросы")
+                                    .arg(QString::fromUtf8(e.what())),
+                        e.code());
+  }
+}
+
 int Database::exec(const QString& sql, const QVariantList& params) {
   query(sql, params);
   return sqlite3_changes(db_);

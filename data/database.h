@@ -59,6 +59,11 @@ class Database {
   // Creates a new encrypted file; refuses to touch an existing one.
   void create(const QString& hostPath, const QString& key);
   void close();
+  // The station's start-up check: the file can be written (a rolled-back write reaches the disk
+  // layer, so a read-only file, folder or file system is found) and reports no damage
+  // (PRAGMA quick_check answers "ok"). Throws DatabaseError with a text for the operator
+  // otherwise; nothing is changed either way.
+  void checkWritableAndSound();
   bool isOpen() const { return db_ != nullptr; }
   const QString& path() const { return path_; }
 

@@ -111,7 +111,8 @@ int DataStore::setLastSimilarity(const QString& ean, int idModel, const QDate& d
 
 int DataStore::countMarginBand(MarginSide side, int lower, int upper, const QDate& from) {
   const QString c = side == MarginSide::Left ? QStringLiteral("cLeft") : QStringLiteral("cRight");
-  return db_.scalar(QStringLiteral("SELECT count(%1) FROM Works WHERE %1 > ? AND %1 <= ? AND datedoc >= ?").arg(c),
+  // Only pictures with a face say where faces lie: a faceless row's margins are no face's.
+  return db_.scalar(QStringLiteral("SELECT count(%1) FROM Works WHERE %1 > ? AND %1 <= ? AND datedoc >= ? AND is_face = 1").arg(c),
                     {lower, upper, from})
       .toInt();
 }

@@ -1,26 +1,16 @@
 #include "data/retention.h"
 
+#include <QDateTime>
 #include <QStringList>
 #include <algorithm>
 
 #include "app/paths.h"
 #include "app/station.h"
+#include "app/stored_names.h"
 #include "data/database.h"
+#include "data/orphan_photos.h"
 
 namespace tavo {
-
-namespace {
-
-// A stored name that would reach outside the work directory is not a work photo of ours.
-bool safeRelativeName(const QString& name) {
-  if (name.isEmpty() || name.startsWith(QLatin1Char('\\')) || name.startsWith(QLatin1Char('/')) ||
-      name.contains(QLatin1Char(':')))
-    return false;
-  const QStringList parts = QString(name).replace(QLatin1Char('/'), QLatin1Char('\\')).split(QLatin1Char('\\'));
-  return !parts.contains(QStringLiteral(".."));
-}
-
-}  // namespace
 
 Retention::Retention(Station& station, Database& db, QObject* parent)
     : QObject(parent), station_(station), db_(db) {
@@ -67,7 +57,8 @@ void Retention::pass() {
   QVariantList ids;
   for (const auto& row : rows.rows) {
     const QString name = row[1].toString();
-    if (safeRelativeName(name)) {
+    // A stored name that would reach outside the work folder is not a work photo of ours.
+    if (isSafeStoredName(name)) {
       for (const char* suffix : {"_face.jpg", "_face.bin", "_full.jpg"}) {
         const QString path = folder + name + QLatin1String(suffix);
         if (fileExists(path)) {
@@ -87,6 +78,9 @@ void Retention::pass() {
   Database::Transaction tx(db_);
   db_.exec(QStringLiteral("DELETE FROM Works WHERE id IN (%1)").arg(marks.join(QLatin1Char(','))), ids);
   tx.commit();
+  // A check-in killed between its photo and its row leaves a photo nobody will ever delete.
+  // File times are wall-clock times, whatever clock the station runs on.
+  removeOrphanWorkPhotos(station_, db_, QDateTime::currentDateTime());
 }
 
 }  // namespace tavo

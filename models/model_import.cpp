@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/paths.h"
+#include "app/regular_file.h"
 #include "app/station.h"
 #include "data/data_store.h"
 #include "models/model_file_name.h"
@@ -27,16 +28,31 @@ ImportSummary LoadFromOffice(Station& station, DataStore& data) {
   Dataset& t = data.tableModel();
   const QString folder = QLatin1String(kImportFolder);
   QDir dir(hostPath(folder));
-  // Windows matches "*.jpg" without regard to case; regular files only (folders are left alone).
+  // Windows matches "*.jpg" without regard to case. Every kind of entry is listed so that links
+  // and other non-files can be told apart and logged; only regular files are taken.
   const QFileInfoList entries =
       dir.exists() ? dir.entryInfoList({QStringLiteral("*.jpg")},
-                                       QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                                       QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
                                        QDir::Name | QDir::IgnoreCase)
                    : QFileInfoList();
   for (const QFileInfo& entry : entries) {
-    if (!entry.isFile() || entry.suffix().compare(QLatin1String("jpg"), Qt::CaseInsensitive) != 0) continue;
+    if (entry.suffix().compare(QLatin1String("jpg"), Qt::CaseInsensitive) != 0) continue;
+    // The folder is filled from outside: a link could hand the station any file of the machine.
+    if (const QString why = notRegularFileReason(entry.absoluteFilePath()); !why.isEmpty()) {
+      if (!entry.isDir() || entry.isSymLink())
+        station.showLog(QStringLiteral("LoadFromOffice: %1 пропущен (%2)").arg(entry.absoluteFilePath(), why));
+      ++summary.skipped;
+      continue;
+    }
     // Without the model table (no database) a file cannot become a model: it stays for a later start.
     if (!t.isOpen()) throw std::runtime_error("База данных не открыта: импорт моделей невозможен");
+    QByteArray bytes;
+    QString error;
+    if (!readRegularFile(entry.absoluteFilePath(), &bytes, &error)) {
+      ++summary.skipped;
+      station.showLog(QStringLiteral("LoadFromOffice: %1 пропущен (%2)").arg(entry.absoluteFilePath(), error));
+      continue;
+    }
     const QString fileName = entry.fileName();
     const QString ean = fileName.left(13);
     const QString name = NewModelFileName(station.clock());
@@ -55,17 +71,7 @@ ImportSummary LoadFromOffice(Station& station, DataStore& data) {
       throw;
     }
 
-    QFile source(entry.absoluteFilePath());
-    QByteArray bytes;
-    bool copied = source.open(QIODevice::ReadOnly);
-    QString error = source.errorString();
-    if (copied) {
-      bytes = source.readAll();
-      copied = bytes.size() == source.size();
-      source.close();
-    }
-    if (copied) copied = writeFileAtomically(modelFaceBinPath(station, name), bytes, &error);
-    if (!copied) {
+    if (!writeFileAtomically(modelFaceBinPath(station, name), bytes, &error)) {
       removeModelRow(t, id);
       ++summary.failed;
       station.showLog(QStringLiteral("LoadFromOffice: файл %1 не скопирован (%2), модель не создана, файл оставлен")

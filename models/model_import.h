@@ -14,13 +14,15 @@ inline constexpr char FileNameFlag_load_model_from_ftp[] = "C:\\Korvend\\LoadMod
 struct ImportSummary {
   int imported = 0;  // models created, files moved
   int failed = 0;    // copies that failed: their record removed, the file kept
+  int skipped = 0;   // "*.jpg" entries that are no regular file (links, folders, devices): left alone
 };
 
 // LoadFromOffice (start-up): every regular file "*.jpg" of the import folder (the extension in
-// any case, as Windows matches it; in name order) becomes an active model whose EAN is the
+// any case, as Windows matches it; in name order; read without following links) becomes an active model whose EAN is the
 // first 13 characters of its name; the file is copied unchanged to the model directory as
 // "<new name>_face.bin" and then deleted. A failed copy removes the record again, keeps the
-// file and writes a log line. Afterwards the flag file is deleted when present. Database errors
+// file and writes a log line. Symbolic links and other entries that are no regular file are
+// never read or copied: they stay where they are, logged (folders silently). Afterwards the flag file is deleted when present. Database errors
 // propagate.
 ImportSummary LoadFromOffice(Station& station, DataStore& data);
 

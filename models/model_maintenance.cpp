@@ -5,7 +5,9 @@
 #include <stdexcept>
 
 #include "app/events.h"
+#include "app/file_modes.h"
 #include "app/paths.h"
+#include "app/stored_names.h"
 #include "app/station.h"
 #include "data/data_store.h"
 #include "models/model_photo.h"
@@ -58,7 +60,7 @@ bool copyReplacing(const QString& from, const QString& to) {
   const QByteArray bytes = source.readAll();
   if (bytes.size() != source.size()) return false;
   QFile target(hostPath(to));
-  if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate) || !dropOtherUsersAccess(target.fileName())) return false;
   if (target.write(bytes) != bytes.size() || !target.flush()) {
     target.close();
     target.remove();
@@ -83,8 +85,11 @@ int Button10Click(Station& station, DataStore& data) {
   inOneCommit(data.database(), [&] {
     walkModels(t, [&] {
       const QString name = t.asString(QStringLiteral("FileName"));
-      const QString plain = modelFaceJpgPath(station, name);
-      const bool hasPlain = !name.isEmpty() && fileExists(plain);
+      // A stored name that leads out of the model folder names no picture of this model.
+      const bool safe = isSafeStoredName(name);
+      if (!safe && !name.isEmpty()) station.showLog(QStringLiteral("  Недопустимое имя файла модели: ") + name);
+      const QString plain = safe ? modelFaceJpgPath(station, name) : QString();
+      const bool hasPlain = safe && fileExists(plain);
       if (hasPlain) {
         if (copyReplacing(plain, joinPath(target, name + QLatin1String("_face.jpg"))))
           ++copies;

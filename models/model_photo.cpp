@@ -5,16 +5,17 @@
 
 #include "app/paths.h"
 #include "app/station.h"
+#include "app/stored_names.h"
 #include "protect/face_file.h"
 
 namespace tavo {
 
 QString modelFaceBinPath(const Station& station, const QString& fileName) {
-  return joinPath(station.settings.modelDir, fileName) + QLatin1String(kFaceBinSuffix);
+  return storedFilePath(station.settings.modelDir, fileName) + QLatin1String(kFaceBinSuffix);
 }
 
 QString modelFaceJpgPath(const Station& station, const QString& fileName) {
-  return joinPath(station.settings.modelDir, fileName) + QLatin1String(kFaceJpgSuffix);
+  return storedFilePath(station.settings.modelDir, fileName) + QLatin1String(kFaceJpgSuffix);
 }
 
 QByteArray readTakenFace(const Station& station) {

@@ -6,7 +6,8 @@ namespace tavo {
 
 class Station;
 
-// The model's face file: model directory + "\" + fileName + "_face.bin".
+// The model's face file: model directory + "\" + fileName + "_face.bin". Both throw
+// std::runtime_error for a name that would lead out of the model directory (stored_names.h).
 QString modelFaceBinPath(const Station& station, const QString& fileName);
 // The plain face picture of older models: model directory + "\" + fileName + "_face.jpg".
 QString modelFaceJpgPath(const Station& station, const QString& fileName);

@@ -6,6 +6,7 @@
 
 #include "app/paths.h"
 #include "app/station.h"
+#include "app/stored_names.h"
 #include "data/data_store.h"
 #include "face/picture/face_cropper.h"
 #include "face/picture/frame_grab.h"
@@ -137,7 +138,7 @@ bool ModelRecords::EditRecord() {
   const QString name = t.asString(QStringLiteral("FileName"));
   editor_.clearPicture();
   if (!name.isEmpty() && fileExists(modelFaceBinPath(station_, name))) {
-    if (auto picture = DecryptImageView(joinPath(station_.settings.modelDir, name), kSystemKey))
+    if (auto picture = DecryptImageView(storedFilePath(station_.settings.modelDir, name), kSystemKey))
       editor_.showImage(*picture);
   }
 
@@ -216,6 +217,10 @@ bool ModelRecords::DelRecord() {
   // The row goes first: a row must never outlive its face file, a stray file is harmless.
   t.remove();
   if (name.isEmpty()) return true;
+  if (!isSafeStoredName(name)) {
+    station_.showLog(QStringLiteral("  DelRecord: имя файла модели ведёт за пределы папки, файлы не удалены: ") + name);
+    return true;
+  }
   for (const QString& path : {modelFaceJpgPath(station_, name), modelFaceBinPath(station_, name)}) {
     if (fileExists(path) && !removeFile(path))
       station_.showLog(QStringLiteral("  DelRecord: не удалось удалить файл ") + hostPath(path));

@@ -1,14 +1,13 @@
 #include "protect/face_file.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QImageReader>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <stdexcept>
 #include <vector>
 
 #include "app/paths.h"
+#include "app/picture_limits.h"
 
 namespace tavo {
 
@@ -51,20 +50,9 @@ bool looksLikeJpeg(const QByteArray& data) {
          static_cast<unsigned char>(data[1]) == 0xD8 && static_cast<unsigned char>(data[2]) == 0xFF;
 }
 
-// A header may claim far more pixels than the file holds, and decoding reserves memory for all of
-// them first (30000 x 30000: 2.7 GB for a file of a few kilobytes). Only the header is read here.
-constexpr qint64 kMaxJpegPixels = 50'000'000;
-
-bool claimsTooManyPixels(const QByteArray& data) {
-  QBuffer buffer;
-  buffer.setData(data);
-  if (!buffer.open(QIODevice::ReadOnly)) return false;
-  const QSize size = QImageReader(&buffer, "jpeg").size();
-  return size.isValid() && qint64(size.width()) * size.height() > kMaxJpegPixels;
-}
-
 cv::Mat decodeJpeg(const QByteArray& data) {
-  if (!looksLikeJpeg(data) || claimsTooManyPixels(data)) return {};
+  if (!looksLikeJpeg(data)) return {};
+  if (!pictureSizeProblem(data, QStringLiteral("face file")).isEmpty()) return {};
   try {
     const cv::Mat raw(1, static_cast<int>(data.size()), CV_8UC1,
                       const_cast<char*>(data.constData()));

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/paths.h"
+#include "app/stored_names.h"
 #include "app/shell/station_parts.h"
 #include "app/station_app.h"
 #include "app/ui/dataset_grid.h"
@@ -170,7 +171,8 @@ void ModelsTab::showPictures() {
   shownFile_ = fileName;
   face_->clear();
   decrypted_->clear();
-  if (fileName.isEmpty()) return;
+  // A stored name that leads out of its folder shows nothing.
+  if (!isSafeStoredName(fileName)) return;
   const QString base = joinPath(app_.station().settings.modelDir, fileName);
   const QString face = hostPath(base + QLatin1String(kFaceJpgSuffix));
   if (QFileInfo(face).isFile()) face_->setImage(QImage(face));

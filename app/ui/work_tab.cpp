@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/paths.h"
+#include "app/stored_names.h"
 #include "app/shell/station_parts.h"
 #include "app/station_app.h"
 #include "app/ui/dataset_grid.h"
@@ -179,7 +180,8 @@ void WorkTab::showPictures() {
   pictureShown_ = true;
   imageFace_->clear();
   imageCrypt_->clear();
-  if (fileName.isEmpty()) return;
+  // A stored name that leads out of its folder shows nothing.
+  if (!isSafeStoredName(fileName)) return;
   const QString base = joinPath(app_.station().settings.workDir, fileName);
   const QString face = hostPath(base + QLatin1String(kFaceJpgSuffix));
   if (QFileInfo(face).isFile()) imageFace_->setImage(QImage(face));

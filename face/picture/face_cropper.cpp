@@ -11,7 +11,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "app/file_modes.h"
 #include "app/paths.h"
+#include "app/picture_limits.h"
 #include "app/station.h"
 #include "face/picture/editor_picture_view.h"
 #include "face/picture/feature_rules.h"
@@ -27,11 +29,17 @@ constexpr double scale = 1.0;
 // Nearest integer, ties to even (the default rounding mode).
 int R(double v) { return static_cast<int>(std::nearbyint(v)); }
 
-cv::Mat readPicture(const QString& path) {
+// Empty when the file cannot be read or decoded; `refused` then says why when the picture was
+// too large to decode.
+cv::Mat readPicture(const QString& path, QString* refused) {
   QFile f(hostPath(path));
   if (!f.open(QIODevice::ReadOnly)) return {};
   const QByteArray bytes = f.readAll();
   if (bytes.isEmpty()) return {};
+  if (const QString why = pictureSizeProblem(bytes, hostPath(path)); !why.isEmpty()) {
+    *refused = why;
+    return {};
+  }
   try {
     return cv::imdecode(cv::Mat(1, int(bytes.size()), CV_8UC1, const_cast<char*>(bytes.constData())), cv::IMREAD_COLOR);
   } catch (const cv::Exception&) {
@@ -139,6 +147,8 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
       removeFile(fullPath);
       if (file_source.isEmpty() || !QFile::copy(hostPath(file_source), hostPath(fullPath)))
         st.messages().show(QStringLiteral("Ошибка: файл не был скопирован."));
+      else
+        dropOtherUsersAccess(hostPath(fullPath));
     }
   } else if (mode == 3) {
     f = st.settings.workRadius;
@@ -147,9 +157,11 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
     return finish();
   }
 
-  cv::Mat img = readPicture(fullPath);
+  QString refused;
+  cv::Mat img = readPicture(fullPath, &refused);
   if (img.empty()) {
-    st.showLog(QStringLiteral("  PhotoGet - не удалось прочитать снимок ") + hostPath(fullPath));
+    st.showLog(QStringLiteral("  PhotoGet - не удалось прочитать снимок ") + hostPath(fullPath) +
+               (refused.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(refused)));
     return finish();
   }
   cv::Mat grey;

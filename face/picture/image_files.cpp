@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/paths.h"
+#include "app/picture_limits.h"
 
 namespace tavo {
 
@@ -21,6 +22,8 @@ cv::Mat readPicture(const QString& path) {
   QFile f(host);
   if (!f.open(QIODevice::ReadOnly)) throw fileError(QStringLiteral("cannot open picture"), path);
   const QByteArray bytes = f.readAll();
+  if (const QString why = pictureSizeProblem(bytes, host); !why.isEmpty())
+    throw fileError(QStringLiteral("cannot decode picture (%1)").arg(why), path);
   cv::Mat img;
   if (!bytes.isEmpty()) {
     try {

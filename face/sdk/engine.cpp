@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include "app/paths.h"
+#include "app/picture_limits.h"
 
 namespace tavo {
 namespace fsdk::detail {
@@ -314,6 +315,7 @@ int FSDK_LoadImageFromFile(HImage* image, const char* fileName) {
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) return int(FSDKE_IO_ERROR);
     if (bytes.isEmpty()) return int(FSDKE_BAD_FILE_FORMAT);
+    if (!tavo::pictureSizeProblem(bytes, path).isEmpty()) return int(FSDKE_BAD_FILE_FORMAT);
     const cv::Mat raw(1, static_cast<int>(bytes.size()), CV_8U, const_cast<char*>(bytes.constData()));
     cv::Mat picture;
     try {

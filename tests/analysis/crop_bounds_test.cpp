@@ -6,12 +6,12 @@ namespace {
 
 class CropBoundsTest : public DataFixture {
  protected:
-  // n work rows of a day with the given margins.
-  void addRows(int n, int left, int right, const QDate& day = QDate(2019, 7, 8)) {
+  // n work rows of a day with the given margins, with a face unless told otherwise.
+  void addRows(int n, int left, int right, const QDate& day = QDate(2019, 7, 8), bool face = true) {
     if (n <= 0) return;
     db().exec(QStringLiteral("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < ?) "
-                             "INSERT INTO Works (datedoc, timedoc, cLeft, cRight) SELECT ?, ?, ?, ? FROM c"),
-              {n, day, QTime(9, 0), left, right});
+                             "INSERT INTO Works (datedoc, timedoc, cLeft, cRight, is_face) SELECT ?, ?, ?, ?, ? FROM c"),
+              {n, day, QTime(9, 0), left, right, face});
   }
 };
 
@@ -42,6 +42,18 @@ TEST_F(CropBoundsTest, TheFirstBandWithAHundredRowsSetsTheBound) {
   EXPECT_EQ(m[2], "100 - 200 = 150");
   EXPECT_EQ(m[3], "200 - 300 = 300");
   EXPECT_EQ(m[16 + 4], "300 - 400 = 99");
+}
+
+// A hundred faceless attempts (margins of the crop only) must not pull the bounds to their band.
+TEST_F(CropBoundsTest, RowsWithoutAFaceAreLeftOut) {
+  addRows(150, 50, 60, QDate(2019, 7, 8), false);
+  addRows(120, 250, 350);
+  Button9Click(station, *store);
+  EXPECT_EQ(station.settings.cutLeft, "200");
+  EXPECT_EQ(station.settings.cutRight, "300");
+  const QStringList& m = station.memo1.lines();
+  EXPECT_EQ(m[1], "0 - 100 = 0");
+  EXPECT_EQ(m[16 + 1], "0 - 100 = 0");
 }
 
 TEST_F(CropBoundsTest, BandEdgesAndTheTenDayPeriod) {

@@ -261,5 +261,33 @@ TEST_F(AddToModelsTest, WithNoWorkEntryNothingHappensButAClearError) {
   EXPECT_TRUE(editor.captions.isEmpty());
 }
 
+// Stored names come from a database that other tools write: one that leads out of the work
+// folder must not make the recheck write or delete "<name>_face.jpg" there, nor "Добавить в
+// модели" read a file there. The entry stays as it was.
+TEST_F(AddToModelsTest, StoredNamesLeadingOutOfTheWorkFolderTouchNoFile) {
+  enrol();
+  const QString victim = QFileInfo(hostPath(station.settings.workDir)).absolutePath() + QStringLiteral("/victim");
+  EncryptImage(lfw(QStringLiteral("George_W_Bush"), 5), victim, kSystemKey);
+  writeFile(victim + QStringLiteral("_face.jpg"), "keep");
+  const QByteArray bin = readFile(victim + QStringLiteral("_face.bin"));
+  for (const QString& name : {QStringLiteral("..\\victim"), QStringLiteral("2019\\..\\..\\victim"),
+                              QStringLiteral("C:\\Face\\victim"), QStringLiteral("\\Face\\victim")}) {
+    SCOPED_TRACE(name.toStdString());
+    const qint64 id = addWork(QStringLiteral("2200000000011"), QString());
+    store->exec(QStringLiteral("UPDATE Works SET FileName = ? WHERE id = ?"), {name, id});
+    works().refresh();
+    ASSERT_TRUE(works().locateId(id));
+    EXPECT_THROW(Button20Click(station, *store, *base), std::runtime_error);
+    EXPECT_THROW(Button18Click(station, *store, *records), std::runtime_error);
+    const Entry e = entry(id);
+    EXPECT_EQ(e.idModel, 99);
+    EXPECT_EQ(e.percent, 55.5);
+  }
+  EXPECT_EQ(readFile(victim + QStringLiteral("_face.jpg")), QByteArray("keep"));
+  EXPECT_EQ(readFile(victim + QStringLiteral("_face.bin")), bin);
+  EXPECT_TRUE(editor.captions.isEmpty());
+  EXPECT_FALSE(QFile::exists(scratch()));
+}
+
 }  // namespace
 }  // namespace tavo::test

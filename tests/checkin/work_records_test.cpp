@@ -1,6 +1,10 @@
+#include <QDirIterator>
 #include <QRegularExpression>
 
+#include "app/file_modes.h"
+
 #include "checkin/work_records.h"
+#include "models/model_import.h"
 #include "protect/face_file.h"
 #include "tests/checkin/checkin_fixture.h"
 
@@ -66,6 +70,48 @@ TEST_F(WorkRecordsTest, WorkRowIsExcellentOnlyForAModelOfThePresentedBarcode) {
   EXPECT_EQ(w.value(0, "datedoc").toString(), "2019-07-09");
   const Rows sizes = store->database().query("SELECT cTop, cBottom, height, width FROM Works WHERE FileName = 'n0'");
   EXPECT_EQ(sizes.rows.at(0), QVariantList({3, 4, 5, 6}));
+}
+
+// Work photos, model files and the pictures of "Temp" are personal data. After the start-up's
+// restriction a check-in and an import leave nothing another user of the machine can read or
+// write: no file, no folder, not even a working picture that was world-readable before.
+TEST_F(WorkRecordsTest, NothingACheckInOrAnImportWritesIsOpenToOtherUsers) {
+  const unsigned oldMask = restrictFileModes();
+  struct Restore {
+    unsigned m;
+    ~Restore() { setFileModeMask(m); }
+  } restore{oldMask};
+  station.settings.modelDir = QStringLiteral("C:\\Face\\Model");
+  ASSERT_TRUE(QDir().mkpath(hostPath(station.settings.modelDir)));
+  const QString old1C = dir.file(QStringLiteral("Temp/model1C_face.jpg"));
+  writeFile(old1C, "previous check-in");
+  ASSERT_TRUE(QFile::setPermissions(old1C, QFile::permissions(old1C) | QFile::ReadOther | QFile::WriteOther));
+  const QString import = hostPath(QLatin1String(kImportFolder));
+  ASSERT_TRUE(QDir().mkpath(import));
+  writeFile(import + QStringLiteral("/2200000169020_000001_id.jpg"), readFile(picture));
+
+  const qint64 id = addModel(QStringLiteral("2200000169020"));
+  script = {{int(id), 90}};
+  checkIn(QStringLiteral("2200000169020"));
+  ASSERT_EQ(LoadFromOffice(station, *store).imported, 1);
+
+  const QFileDevice::Permissions others = QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+  QStringList open, seen;
+  for (const QString& root : {dir.file(QStringLiteral("Temp")), hostPath(station.settings.workDir),
+                              hostPath(station.settings.modelDir)}) {
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+      const QString path = it.next();
+      seen << QFileInfo(path).fileName();
+      if (QFile::permissions(path) & others) open << path;
+    }
+  }
+  EXPECT_TRUE(open.isEmpty()) << open.join(QLatin1Char(' ')).toStdString();
+  // What the road wrote: the 1C copies, the work photo with its dated folders, the model file.
+  EXPECT_TRUE(seen.contains(QStringLiteral("model1C_face.jpg")));
+  EXPECT_TRUE(seen.contains(QStringLiteral("model1C_face.bin")));
+  EXPECT_TRUE(seen.contains(QStringLiteral("07")));
+  EXPECT_EQ(seen.filter(QStringLiteral("_face.bin")).size(), 3);
 }
 
 }  // namespace

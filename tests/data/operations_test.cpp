@@ -57,10 +57,11 @@ TEST_F(DataOperationsTest, BarcodesCompareForEqualityNotAsPatterns) {
 
 TEST_F(DataOperationsTest, BandCountsIncludeTheUpperBoundOnly) {
   const QDate today(2019, 7, 9);
-  auto work = [&](const QDate& d, int left, int right, double pct, bool excellent) {
-    db().exec("INSERT INTO Works (datedoc, cLeft, cRight, PercentDifference, excellent) VALUES (?, ?, ?, ?, ?)",
-              {d, left, right, pct, excellent});
+  auto work = [&](const QDate& d, int left, int right, double pct, bool excellent, bool face = true) {
+    db().exec("INSERT INTO Works (datedoc, cLeft, cRight, PercentDifference, excellent, is_face) VALUES (?, ?, ?, ?, ?, ?)",
+              {d, left, right, pct, excellent, face});
   };
+  work(today, 50, 1450, 0, false, false);  // no face: its margins are counted in no band
   work(today, 100, 0, 75, true);
   work(today, 0, 150, 75.01, true);
   work(today, 200, 1500, 0, true);

@@ -4,6 +4,8 @@
 #include "models/model_file_name.h"
 #include "models/model_import.h"
 
+#include <sys/stat.h>
+
 namespace tavo::test {
 namespace {
 
@@ -66,6 +68,36 @@ TEST_F(ModelImportTest, OtherFilesAndFoldersAreLeftAlone) {
   ASSERT_EQ(r.size(), 2);
   EXPECT_EQ(r.value(0, "EAN").toString(), "2200000169037");
   EXPECT_EQ(r.value(1, "EAN").toString(), "short.jpg");  // a short name gives a short barcode
+}
+
+// The import folder is filled from other machines: a link to a root-only file must never
+// become a model file anyone can read, nor any other entry that is no regular file.
+TEST_F(ModelImportTest, LinksAndOtherNonFilesAreSkippedAndLoggedNeverCopied) {
+  const QString secret = dir.file("secret");
+  writeFile(secret, "root only");
+  ASSERT_TRUE(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
+  ASSERT_TRUE(QFile::link(secret, importDir + "/2200000169020_000001_id.jpg"));
+  ASSERT_TRUE(QFile::link(dir.path(), importDir + "/2200000169020_000002_id.jpg"));  // a folder
+  ASSERT_EQ(::mkfifo(QFile::encodeName(importDir + "/2200000169020_000003_id.jpg").constData(), 0600), 0);
+  const QByteArray real = readFile(lfw("Vladimir_Putin_0001"));
+  writeFile(importDir + "/2200000169020_000004_id.jpg", real);
+
+  const ImportSummary s = LoadFromOffice(station, *store);
+  EXPECT_EQ(s.imported, 1);
+  EXPECT_EQ(s.skipped, 3);
+  const Rows r = db().query("SELECT FileName FROM Model");
+  ASSERT_EQ(r.size(), 1);
+  EXPECT_EQ(readFile(modelHost(r.value(0, "FileName").toString()) + "_face.bin"), real);
+  EXPECT_EQ(modelFiles().size(), 1);
+  // The links and the pipe stay where they were, the link's target untouched.
+  EXPECT_EQ(importEntries().size(), 2);  // the two links (a pipe is listed only as a system entry)
+  EXPECT_TRUE(QFileInfo::exists(importDir + "/2200000169020_000003_id.jpg"));
+  EXPECT_TRUE(QFileInfo(importDir + "/2200000169020_000001_id.jpg").isSymLink());
+  EXPECT_EQ(readFile(secret), "root only");
+  int logged = 0;
+  for (const QString& line : station.log.lines())
+    if (line.contains("LoadFromOffice") && line.contains("пропущен")) ++logged;
+  EXPECT_EQ(logged, 3);
 }
 
 TEST_F(ModelImportTest, FlagFileGoesEvenWithNothingToImport) {

@@ -3,6 +3,7 @@
 
 #include "face/picture/web_camera.h"
 #include "models/model_file_name.h"
+#include "models/model_maintenance.h"
 
 namespace tavo::test {
 namespace {
@@ -257,6 +258,26 @@ TEST_F(ModelRecordsTest, ModelWithoutFileNameLeavesOtherFilesAlone) {
   ASSERT_TRUE(records->DelRecord());
   EXPECT_EQ(modelRows(), 0);
   EXPECT_EQ(modelFiles(), QStringList{"_face.bin"});
+}
+
+// A model row whose FileName leads out of the model folder: deleting it removes the row only,
+// editing it touches no file and the maintenance copy skips it.
+TEST_F(ModelRecordsTest, StoredNamesLeadingOutOfTheModelFolderTouchNoFile) {
+  const QString victim = QFileInfo(hostPath(station.settings.modelDir)).absolutePath() + "/victim";
+  writeFile(victim + "_face.bin", "bin");
+  writeFile(victim + "_face.jpg", "jpg");
+  const qint64 id = addModel("2000000000121");
+  db().exec("UPDATE Model SET FileName = ? WHERE id = ?", {QStringLiteral("..\\victim"), id});
+  models().refresh();
+  ASSERT_TRUE(models().locateId(id));
+  EXPECT_THROW(records->EditRecord(), std::runtime_error);
+  EXPECT_TRUE(editor.captions.isEmpty());
+  EXPECT_EQ(Button10Click(station, *store), 0);
+  ASSERT_TRUE(models().locateId(id));
+  ASSERT_TRUE(records->DelRecord());
+  EXPECT_EQ(modelRows(), 0);
+  EXPECT_EQ(readFile(victim + "_face.bin"), "bin");
+  EXPECT_EQ(readFile(victim + "_face.jpg"), "jpg");
 }
 
 TEST_F(ModelRecordsTest, RefusedPostKeepsRowsAndFaceFilesTogether) {

@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <unistd.h>
 
 #include "app/clock.h"
 #include "app/operator_messages.h"
@@ -10,6 +12,9 @@
 #include "app/shell/station_parts.h"
 #include "app/station.h"
 #include "app/station_app.h"
+#include "data/data_store.h"
+#include "data/database.h"
+#include "data/schema.h"
 #include "models/model_import.h"
 #include "tests/support/test_env.h"
 
@@ -37,6 +42,85 @@ TEST(StartUpParts, WithoutADatabaseTheImportStillRemovesTheFlagFileThenTheStartU
   EXPECT_TRUE(messages.shown[1].contains("База данных не открыта"));
   EXPECT_FALSE(QFile::exists(flag));
   EXPECT_FALSE(QFile::exists(dir.file("FaceBase.mdb")));
+}
+
+// A station over a program directory with a real database, the networks and the cascades,
+// whose start-up can build the template base and announce it with "ArrayOk.txt".
+class StartUpDatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.linkNetworks());
+    ASSERT_TRUE(dir.installCascades());
+    ASSERT_TRUE(QDir().mkpath(dir.drives() + "/c/Face"));
+    createDatabaseFile(dbFile(), QLatin1String(kDatabasePassword));
+    Database db;
+    db.open(dbFile(), QLatin1String(kDatabasePassword));
+    for (int i = 0; i < 20; ++i)
+      db.exec("INSERT INTO Model (EAN, Active, FileName) VALUES (?, 0, 'x')", {QString::number(2200000000000 + i)});
+    db.exec("INSERT INTO Result (PercentDifference) VALUES (91)");
+    indexPage = db.scalar("SELECT rootpage FROM sqlite_master WHERE name = 'Model_EAN'").toInt();
+    pageSize = db.scalar("PRAGMA page_size").toInt();
+  }
+  QString dbFile() const { return dir.file(QLatin1String(kDatabaseFileName)); }
+  QString arrayOk() const { return hostPath(QStringLiteral("C:\\Face\\Monitor\\ArrayOk.txt")); }
+
+  // Starts the station; returns whether the database stayed open.
+  bool start() {
+    StationApp app(station, dir.path());
+    StationParts parts(app);
+    app.start();
+    const bool open = parts.data().isOpen();
+    app.shutdown();
+    return open;
+  }
+
+  TempProgramDir dir;
+  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
+  RecordingMessages messages;
+  Station station{&clock, &messages};
+  int indexPage = 0;
+  int pageSize = 0;
+};
+
+TEST_F(StartUpDatabaseTest, ASoundDatabaseIsAnnounced) {
+  EXPECT_TRUE(start());
+  EXPECT_TRUE(QFile::exists(arrayOk()));
+}
+
+// The index of the barcodes is damaged: the tables still open, but the first check-in would find
+// no models. The station must not announce itself nor write to the file.
+TEST_F(StartUpDatabaseTest, ADamagedDatabaseIsNeitherAnnouncedNorWritten) {
+  ASSERT_GT(indexPage, 1);
+  {
+    QFile f(dbFile());
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.seek(qint64(indexPage - 1) * pageSize + 64));
+    ASSERT_EQ(f.write(QByteArray(32, '\x5A')), 32);
+  }
+  const QByteArray before = readFile(dbFile());
+  EXPECT_FALSE(start());
+  EXPECT_FALSE(QFile::exists(arrayOk()));
+  EXPECT_EQ(readFile(dbFile()), before);
+  ASSERT_FALSE(messages.shown.isEmpty());
+  EXPECT_TRUE(messages.shown[0].contains("повреждена")) << messages.shown[0].toStdString();
+}
+
+// Read-only (here a read-only bind mount of the file, which binds root as well).
+TEST_F(StartUpDatabaseTest, AReadOnlyDatabaseIsNeitherAnnouncedNorWritten) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a read-only bind mount";
+  const QString file = dbFile();
+  if (QProcess::execute("mount", {"--bind", file, file}) != 0) GTEST_SKIP() << "mount --bind is not allowed here";
+  struct Unmount {
+    QString f;
+    ~Unmount() { QProcess::execute("umount", {f}); }
+  } unmount{file};
+  ASSERT_EQ(QProcess::execute("mount", {"-o", "remount,ro,bind", file}), 0);
+  const QByteArray before = readFile(file);
+  EXPECT_FALSE(start());
+  EXPECT_FALSE(QFile::exists(arrayOk()));
+  EXPECT_EQ(readFile(file), before);
+  ASSERT_FALSE(messages.shown.isEmpty());
+  EXPECT_TRUE(messages.shown[0].contains("только для чтения")) << messages.shown[0].toStdString();
 }
 
 }  // namespace
