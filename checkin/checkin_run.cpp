@@ -270,9 +270,11 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
     {
       Timed t(timings_.database);
       const std::vector<ResultQueryRow> top = data_.openQueryResult(double(station_.settings.percent));
-      if (!top.empty()) {
-        Filename4_1C = top.front().fileName;
-        EAN4_1C = top.front().ean;
+      // A match whose model is gone has no barcode: it never answers (an empty third line).
+      const auto answered = std::find_if(top.begin(), top.end(), [](const ResultQueryRow& r) { return !r.ean.isEmpty(); });
+      if (answered != top.end()) {
+        Filename4_1C = answered->fileName;
+        EAN4_1C = answered->ean;
       } else {
         EAN4_1C = QString::fromLatin1(f_in_base ? kLowPercent : kNotFound);
         Filename4_1C = lastPicture.isEmpty() ? filename : lastPicture;
