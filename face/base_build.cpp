@@ -54,7 +54,7 @@ BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, 
   if (const auto s = stored.find(job.id); s != stored.end() && s->second.digest == out.digest) {
     out.pictureMade = true;
     out.fromStore = true;
-    out.picture = s->second.picture;
+    out.picture = s->second.picture();
     return out;
   }
   out.pictureMade = writeEnrolmentPicture(bytes, scratch);

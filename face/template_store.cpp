@@ -48,16 +48,27 @@ QByteArray TemplateStore::encodeDescriptor(const FSDK_FaceTemplate& t) {
   return QByteArray(reinterpret_cast<const char*>(d->data()), qsizetype(d->size() * sizeof(float)));
 }
 
-std::optional<FSDK_FaceTemplate> TemplateStore::decodeDescriptor(const QByteArray& blob) {
+std::optional<fsdk::Descriptor> TemplateStore::decodeDescriptor(const QByteArray& blob) {
   fsdk::Descriptor d{};
   if (blob.size() != qsizetype(d.size() * sizeof(float))) return std::nullopt;
   std::memcpy(d.data(), blob.constData(), d.size() * sizeof(float));
   for (float v : d)
     if (!std::isfinite(v)) return std::nullopt;
-  FSDK_FaceTemplate t = fsdk::templateOf(d);
-  // The template must read back as the same descriptor, or it is no template of this engine.
-  if (!fsdk::descriptorOf(t)) return std::nullopt;
-  return t;
+  // The template made of it must read back, or it is no descriptor of this engine.
+  if (!fsdk::descriptorOf(fsdk::templateOf(d))) return std::nullopt;
+  return d;
+}
+
+PictureTemplate StoredTemplate::picture() const {
+  PictureTemplate p;
+  p.loadCode = FSDKE_OK;
+  p.faceCode = faceCode;
+  p.eyesCode = eyesCode;
+  p.templateCode = templateCode;
+  p.FacePosition = FacePosition;
+  p.FacialFeatures = FacialFeatures;
+  if (p.complete()) p.Template = fsdk::templateOf(descriptor);
+  return p;
 }
 
 std::unordered_map<qint64, StoredTemplate> TemplateStore::loadAll() {
@@ -71,19 +82,16 @@ std::unordered_map<qint64, StoredTemplate> TemplateStore::loadAll() {
     for (const QVariantList& row : r.rows) {
       StoredTemplate s;
       s.digest = row[1].toByteArray();
-      PictureTemplate& p = s.picture;
-      p.loadCode = FSDKE_OK;
-      p.faceCode = int(row[2].toLongLong());
-      p.eyesCode = int(row[3].toLongLong());
-      p.templateCode = int(row[4].toLongLong());
+      s.faceCode = int(row[2].toLongLong());
+      s.eyesCode = int(row[3].toLongLong());
+      s.templateCode = int(row[4].toLongLong());
       if (s.digest.size() != 32) continue;
-      if (p.faceFound()) {
-        if (!podFrom(row[5], p.FacePosition) || !podFrom(row[6], p.FacialFeatures)) continue;
-      }
-      if (p.complete()) {
-        const auto t = decodeDescriptor(row[7].toByteArray());
-        if (!t) continue;  // a damaged row: the picture is worked out again and the row replaced
-        p.Template = *t;
+      const bool faceFound = s.faceCode == FSDKE_OK;
+      if (faceFound && (!podFrom(row[5], s.FacePosition) || !podFrom(row[6], s.FacialFeatures))) continue;
+      if (faceFound && s.eyesCode == FSDKE_OK && s.templateCode == FSDKE_OK) {
+        const auto d = decodeDescriptor(row[7].toByteArray());
+        if (!d) continue;  // a damaged row: the picture is worked out again and the row replaced
+        s.descriptor = *d;
       }
       out.emplace(row[0].toLongLong(), std::move(s));
     }

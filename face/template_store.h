@@ -18,7 +18,13 @@ QByteArray faceFileDigest(const QByteArray& faceFileBytes);
 // loaded are stored; the descriptor is there when the template was obtained.
 struct StoredTemplate {
   QByteArray digest;
-  PictureTemplate picture;  // loadCode FSDKE_OK, the other codes as computed
+  int faceCode = FSDKE_FAILED, eyesCode = FSDKE_FAILED, templateCode = FSDKE_FAILED;
+  TFacePosition FacePosition{};
+  FSDK_Features FacialFeatures{};
+  fsdk::Descriptor descriptor{};  // the template's meaningful bytes (when complete)
+
+  // The outcome as templateOfPicture gave it (the template rebuilt from the descriptor).
+  PictureTemplate picture() const;
 };
 
 // The template store: table FaceTemplate of the station's database, one row per model, stamped
@@ -42,7 +48,7 @@ class TemplateStore {
 
   // Row blobs, exposed for the tests that damage a row.
   static QByteArray encodeDescriptor(const FSDK_FaceTemplate& t);
-  static std::optional<FSDK_FaceTemplate> decodeDescriptor(const QByteArray& blob);
+  static std::optional<fsdk::Descriptor> decodeDescriptor(const QByteArray& blob);
 
  private:
   template <class F>
