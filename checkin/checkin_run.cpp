@@ -240,7 +240,9 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
           --cnt_chek;
           top = data_.openQueryResult(double(station_.settings.percent));
         }
-        const QString topEan = top.empty() ? QString() : top.front().ean;
+        // The top row that has a barcode: a match to a model gone since the build answers nothing.
+        const auto withBarcode = std::find_if(top.begin(), top.end(), [](const ResultQueryRow& r) { return !r.ean.isEmpty(); });
+        const QString topEan = withBarcode == top.end() ? QString() : withBarcode->ean;
         station_.showLog(QStringLiteral("*percentdif - ") + Settings::realText(percentdif, station_.locale));
         station_.showLog(QStringLiteral("*EAN - ") + topEan);
         if (percentdif >= station_.settings.percent && topEan == ean) cnt_chek = 0;
