@@ -3,8 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QtGlobal>
+
+#include "app/atomic_file.h"
 
 namespace tavo {
 
@@ -42,22 +43,7 @@ bool removeFile(const QString& path) {
 }
 
 bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error) {
-  QSaveFile file(hostPath(path));
-  file.setDirectWriteFallback(false);
-  if (!file.open(QIODevice::WriteOnly)) {
-    if (error) *error = file.errorString();
-    return false;
-  }
-  if (file.write(data) != data.size()) {
-    if (error) *error = file.errorString();
-    file.cancelWriting();
-    return false;
-  }
-  if (!file.commit()) {
-    if (error) *error = file.errorString();
-    return false;
-  }
-  return true;
+  return writeWholeFile(hostPath(path), data, error);
 }
 
 }  // namespace tavo

@@ -21,7 +21,8 @@ bool fileExists(const QString& path);
 bool removeFile(const QString& path);  // true when the file is gone afterwards
 
 // Writes data to a temporary file in the target's folder and renames it over the target, so that
-// a reader never sees half a file. Returns false (and leaves no temporary file) on failure.
+// a reader never sees half a file. Returns false (and leaves no temporary file, and the target as
+// it was) on failure, with the system's text of why (writeWholeFile).
 bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr);
 
 }  // namespace tavo

@@ -1,8 +1,7 @@
 #include "app/result_buffer.h"
 
-#include <stdexcept>
-
 #include "app/ansi_text.h"
+#include "app/atomic_file.h"
 #include "app/paths.h"
 
 namespace tavo {
@@ -27,13 +26,13 @@ QByteArray ResultBuffer::bytes() const {
 }
 
 bool ResultBuffer::saveTo(const QString& path, QString* error) const {
-  return writeFileAtomically(path, bytes(), error);
+  return writeWholeFile(hostPath(path), bytes(), error);
 }
 
 void ResultBuffer::saveOrThrow(const QString& path) const {
   QString error;
   if (!saveTo(path, &error))
-    throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2").arg(path, error).toStdString());
+    throw ResultFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, error).toStdString());
 }
 
 }  // namespace tavo

@@ -32,6 +32,7 @@ Settings Settings::read(const QString& programPath, const QLocale& locale) {
   s.faceWidth = ini.readInteger(p, QStringLiteral("Facewidth"), 120);
   s.faceHeight = ini.readInteger(p, QStringLiteral("Faceheight"), 120);
   s.webCam = ini.readString(p, QStringLiteral("WebCam"), s.webCam);
+  s.antiSpoof = ini.readBool(p, QStringLiteral("AntiSpoof"), false);
   return s;
 }
 

@@ -32,6 +32,7 @@ struct Settings {
   int faceWidth = 120;                                   // Facewidth
   int faceHeight = 120;                                  // Faceheight
   QString webCam = QStringLiteral("0");                  // WebCam: camera number or video file
+  bool antiSpoof = false;                                // AntiSpoof: refuse pictures judged attacks
 
   static QString defaultRtsp();
 

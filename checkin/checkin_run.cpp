@@ -70,6 +70,9 @@ CheckInRun::CheckInRun(Station& station, DataStore& data, Cameras& cameras, Face
     : station_(station), data_(data), cameras_(cameras), cropper_(cropper) {
   grab = [this](const QString& frameNilMessage) { return GrabFrame(station_, cameras_, frameNilMessage); };
   detectFace = [this] { return cropper_.PhotoGet(3, QString()); };
+  judgeSpoof = [this](const PhotoResult& face) {
+    return judgeAttempt(station_.tempFile(QStringLiteral("model_full.jpg")), face, station_.settings.workRadius);
+  };
   playSound = [this](std::uint8_t kind) {
     PlaySouns(station_.settings.soundEnabled, kind, station_.settings.programPath);
   };
@@ -128,6 +131,7 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
     double percentdif = 0;
     QString filename;
     QString lastPicture;  // name of the last attempt that had a picture
+    int attacks = 0;      // attempts judged presentation attacks (AntiSpoof)
 
     bool haveModels = false;
     {
@@ -136,8 +140,13 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
       haveModels = !data_.activeModelsOf(ean).empty();
     }
 
+    // A camera outage must not bury the operator in boxes: one message per run at most.
+    bool cameraMessageShown = false;
     if (!cameras_.camRtsp()) {
-      if (cameras_.captureIsNull()) station_.messages().show(QStringLiteral("MainUnit 1908: \n\rcapture = nil"));
+      if (cameras_.captureIsNull()) {
+        station_.messages().show(QStringLiteral("MainUnit 1908: \n\rcapture = nil"));
+        cameraMessageShown = true;
+      }
       Timed t(timings_.files);
       const QString errorTxt = station_.programFile(QStringLiteral("error.txt"));
       removeFile(errorTxt);
@@ -153,6 +162,11 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
 
     const QString fullJpg = station_.tempFile(QStringLiteral("model_full.jpg"));
     const QString copy1C = station_.tempFile(QStringLiteral("model1C_face.jpg"));
+    // The office system's copy must never show an earlier check-in (maybe another employee)
+    // when this run gets no picture.
+    for (const QString& old : {copy1C, station_.tempFile(QStringLiteral("model1C_face.bin"))}) {
+      if (!removeFile(old)) station_.showLog(QStringLiteral("Cannot delete \"%1\"").arg(old));
+    }
 
     // The picture just grabbed, as it is, for the office system: plain and encrypted.
     auto copyFor1C = [&] {
@@ -171,7 +185,9 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
     };
     auto grabbed = [&](const char* message) {
       Timed t(timings_.grab);
-      return grab(QString::fromUtf8(message));
+      const bool ok = grab(cameraMessageShown ? QString() : QString::fromUtf8(message));
+      if (!ok) cameraMessageShown = true;
+      return ok;
     };
     auto saveWorkPhoto = [&] {
       Timed t(timings_.files);
@@ -188,6 +204,7 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
         idModel = 0;
         filename = CreateFileName(station_, pathWork);
         PhotoResult face;
+        bool spoof = false;
         // The margins of the work row refer to the whole picture: what the crop took off is added
         // back, and only that (CutImage leaves a side given below 0 alone, and the whole picture
         // when the two sides would leave nothing of it).
@@ -209,6 +226,12 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
             face = detect();
           }
           if (!face.the_fase) face = detect();
+          if (station_.settings.antiSpoof) {
+            Timed t(timings_.liveness);
+            const SpoofVerdict v = judgeSpoof(face);
+            station_.showLog(spoofLogLine(v));
+            spoof = v.attack;
+          }
           saveWorkPhoto();
           lastPicture = filename;
           if (!recognize || (templateBaseIsEmpty && templateBaseIsEmpty())) {
@@ -220,24 +243,28 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
             removeFile(station_.tempFile(QStringLiteral("model_face.jpg")));
           }
         } else {
-          // No picture: nothing to analyse, and no stale picture or score is carried over.
+          // No picture: nothing to analyse, and no stale picture or score is carried over; the
+          // rows name no photo, as none was written.
           percentdif = 0;
         }
         std::vector<ResultQueryRow> top;
         {
           Timed t(timings_.database);
-          data_.appendResult(idModel, percentdif, filename);
+          // An attack keeps its match in the work log but can never be the deciding attempt.
+          data_.appendResult(idModel, spoof ? 0 : percentdif, picture ? filename : QString());
         }
         processPendingEvents();
         {
           Timed t(timings_.database);
           if (picture)
-            InsertWorkRecord(data_, filename, face.the_fase, idModel, percentdif, ean, QString(),
+            InsertWorkRecord(data_, filename, face.the_fase, idModel, percentdif, ean,
+                             spoof ? QString::fromLatin1(kTagSpoof) : QString(),
                              face.cLeft + cutLeftDone, face.cRight + cutRightDone, face.cTop, face.cBottom,
                              face.cHeight, face.cWidth);
           else
-            InsertWorkRecord(data_, filename, false, 0, 0, ean, QString::fromLatin1(kTagNoFrame), 0, 0, 0, 0, 0, 0);
+            InsertWorkRecord(data_, QString(), false, 0, 0, ean, QString::fromLatin1(kTagNoFrame), 0, 0, 0, 0, 0, 0);
           --cnt_chek;
+          attacks += spoof;
           top = data_.openQueryResult(double(station_.settings.percent));
         }
         // The top row that has a barcode: a match to a model gone since the build answers nothing.
@@ -245,7 +272,7 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
         const QString topEan = withBarcode == top.end() ? QString() : withBarcode->ean;
         station_.showLog(QStringLiteral("*percentdif - ") + Settings::realText(percentdif, station_.locale));
         station_.showLog(QStringLiteral("*EAN - ") + topEan);
-        if (percentdif >= station_.settings.percent && topEan == ean) cnt_chek = 0;
+        if (!spoof && percentdif >= station_.settings.percent && topEan == ean) cnt_chek = 0;
       }
       f_in_base = true;
     } else {
@@ -254,16 +281,20 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
       ++timings_.attempts;
       filename = CreateFileName(station_, pathWork);
       PhotoResult face;
-      if (grabbed("MainUnit 2107: \n\rframe = nil")) {
+      const bool picture = grabbed("MainUnit 2107: \n\rframe = nil");
+      if (picture) {
         copyFor1C();
         face = detect();
         saveWorkPhoto();
         lastPicture = filename;
       }
+      const QString photo = picture ? filename : QString();
+      const QString tags = picture ? QString::fromLatin1(kTagNotFound)
+                                   : QStringLiteral("%1, %2").arg(QLatin1String(kTagNotFound), QLatin1String(kTagNoFrame));
       Timed t(timings_.database);
-      data_.appendResult(std::nullopt, 0, filename, ean);
-      InsertWorkRecord(data_, filename, false, 0, 0, ean, QString::fromLatin1(kTagNotFound), face.cLeft,
-                       face.cRight, face.cTop, face.cBottom, face.cHeight, face.cWidth);
+      data_.appendResult(std::nullopt, 0, photo, ean);
+      InsertWorkRecord(data_, photo, false, 0, 0, ean, tags, face.cLeft, face.cRight, face.cTop, face.cBottom,
+                       face.cHeight, face.cWidth);
     }
 
     // --- Answer ---
@@ -272,14 +303,21 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
     {
       Timed t(timings_.database);
       const std::vector<ResultQueryRow> top = data_.openQueryResult(double(station_.settings.percent));
-      // A match whose model is gone has no barcode: it never answers (an empty third line).
-      const auto answered = std::find_if(top.begin(), top.end(), [](const ResultQueryRow& r) { return !r.ean.isEmpty(); });
-      if (answered != top.end()) {
+      if (lastPicture.isEmpty()) {
+        // Not one picture: nobody was seen, so no photo to name and nothing "low" about it.
+        EAN4_1C = QString::fromLatin1(kNoPicture);
+      } else if (f_in_base && attacks > 0 && attacks == timings_.attempts) {
+        EAN4_1C = QString::fromLatin1(kTagSpoof);  // every picture was judged an attack
+        Filename4_1C = lastPicture;
+      } else if (const auto answered = std::find_if(top.begin(), top.end(),
+                                                    [](const ResultQueryRow& r) { return !r.ean.isEmpty(); });
+                 answered != top.end()) {
+        // A match whose model is gone has no barcode: it never answers.
         Filename4_1C = answered->fileName;
         EAN4_1C = answered->ean;
       } else {
         EAN4_1C = QString::fromLatin1(f_in_base ? kLowPercent : kNotFound);
-        Filename4_1C = lastPicture.isEmpty() ? filename : lastPicture;
+        Filename4_1C = lastPicture;
       }
       data_.setLastDetection(ean, today);
     }

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 
+#include "checkin/spoof_check.h"
 #include "face/picture/face_cropper.h"
 
 namespace tavo {
@@ -16,13 +17,14 @@ class Station;
 // Answer texts of the third line when no barcode was confirmed.
 inline constexpr char kLowPercent[] = "low percent";
 inline constexpr char kNotFound[] = "not found";
+inline constexpr char kNoPicture[] = "no picture";  // no attempt got a picture (line 2 empty)
 // Work-log tags of an attempt.
 inline constexpr char kTagNotFound[] = "not found";  // the barcode has no active model
 inline constexpr char kTagNoFrame[] = "no frame";    // the camera gave no picture
 
 // Milliseconds spent in the parts of the last run (figures for the benchmarks).
 struct CheckInTimings {
-  double grab = 0, detection = 0, matching = 0, database = 0, files = 0, total = 0;
+  double grab = 0, detection = 0, matching = 0, database = 0, files = 0, liveness = 0, total = 0;
   int attempts = 0;
 };
 
@@ -33,9 +35,12 @@ struct CheckInTimings {
 // The barcode is read from settings.ean once, when the run starts. Runs never overlap: a call
 // made while a run is in progress (a nested button press, say) is queued and runs after it, from
 // the event loop. An attempt whose grab gives no picture is counted: it gets a Result row
-// (percentage 0) and a Works row tagged "no frame" (no photo file, no face), and no picture is
-// analysed; the answer keeps its three lines. After an error the tone is stopped, the error is
-// logged and rethrown.
+// (percentage 0) and a Works row tagged "no frame" with no photo name (no photo file, no face),
+// and no picture is analysed. When no attempt got a picture the answer's second line is empty and
+// its third "no picture". A camera outage shows at most one operator message per run. The office
+// system's copy "Temp\model1C_face.jpg" (and its ".bin") is removed before the first grab, so it
+// only ever holds a picture of this run. After an error the tone is stopped, the error is logged
+// and rethrown; an answer that could not be written is a ResultFileError.
 class CheckInRun {
  public:
   CheckInRun(Station& station, DataStore& data, Cameras& cameras, FaceCropper& cropper);
@@ -61,6 +66,10 @@ class CheckInRun {
   std::function<bool(const QString& frameNilMessage)> grab;
   std::function<PhotoResult()> detectFace;
   std::function<void(std::uint8_t kind)> playSound;
+  // With AntiSpoof on: the verdict on the attempt's picture ("Temp\model_full.jpg", as cropped)
+  // and the face detection found in it. An attack is never confirmed; its work row is tagged
+  // "spoof", and when every attempt was one the answer's third line is "spoof".
+  std::function<SpoofVerdict(const PhotoResult& face)> judgeSpoof;
 
   // The wait before the first picture, in ms; events run meanwhile.
   int initialWaitMs = 1000;

@@ -1,9 +1,17 @@
 #include "checkin/flag_poll.h"
 
-#include <QTimer>
-#include <exception>
+#include <unistd.h>
 
+#include <QFile>
+#include <QTimer>
+#include <cerrno>
+#include <exception>
+#include <stdexcept>
+
+#include "app/ansi_text.h"
+#include "app/atomic_file.h"
 #include "app/paths.h"
+#include "app/result_buffer.h"
 #include "app/station.h"
 
 namespace tavo {
@@ -33,10 +41,19 @@ QString shownBarcode(const QString& barcode) {
   return out;
 }
 
+// Removes the name itself: a link goes, what it points to stays.
+bool unlinkName(const QString& path) {
+  const QByteArray host = QFile::encodeName(hostPath(path));
+  return ::unlink(host.constData()) == 0 || errno == ENOENT;
+}
+
 }  // namespace
 
 FlagPoll::FlagPoll(Station& station, std::function<void(bool on)> setTimer1)
-    : deleteRequest(removeFile), station_(station), setTimer1_(std::move(setTimer1)) {}
+    : deleteRequest(unlinkName), station_(station), setTimer1_(std::move(setTimer1)) {
+  steady_.start();
+  nowMs = [this] { return steady_.elapsed(); };
+}
 
 FlagPoll::FlagPoll(Station& station, QTimer& timer1)
     : FlagPoll(station, [&timer1](bool on) {
@@ -57,7 +74,9 @@ void FlagPoll::Timer1Timer() {
   for (const auto& [kind, name] : requests) {
     // The flag directory is read anew for every name: the settings may change in between.
     const QString path = joinPath(station_.settings.flagDir, QString::fromLatin1(name));
-    if (!ready(path)) continue;
+    const Step step = examine(kind, path);
+    if (step == Step::Skip) continue;
+    if (step == Step::Wait) return;  // still being written: the later requests keep their turn
     const bool startUp = station_.startUpInProgress;
     if (startUp || (checkInBusy && checkInBusy())) {
       if (!waitLogged_)
@@ -72,35 +91,89 @@ void FlagPoll::Timer1Timer() {
   }
 }
 
-// True once the file has been seen with the same size and time at the previous poll, and it is
-// not a file already handled that could not be deleted.
-bool FlagPoll::ready(const QString& path) {
-  const auto id = fileIdentity(path);
-  if (!id) {
+FlagPoll::Step FlagPoll::examine(Kind kind, const QString& path) {
+  const FlagEntry entry = inspectFlagEntry(path);
+  if (entry.kind == EntryKind::Missing) {
     seen_.remove(path);
     undeleted_.remove(path);
-    return false;
+    refused_.remove(path);
+    retry_.remove(path);
+    return Step::Skip;
   }
+  if (entry.kind != EntryKind::Regular) {
+    seen_.remove(path);
+    refuseEntry(path, entry);
+    return Step::Skip;
+  }
+  refused_.remove(path);
   if (const auto u = undeleted_.constFind(path); u != undeleted_.constEnd()) {
-    if (*u == *id) return false;
+    if (*u == entry.id) return Step::Skip;
     undeleted_.remove(path);
   }
-  const auto s = seen_.constFind(path);
-  if (s == seen_.constEnd() || !(*s == *id)) {
-    seen_.insert(path, *id);
-    return false;
+
+  const qint64 now = nowMs();
+  if (const auto r = retry_.find(path); r != retry_.end()) {
+    if (!(r->id == entry.id)) {
+      retry_.remove(path);  // written anew: a new request
+    } else {
+      if (now - r->triedMs < kAnswerRetryMs) return Step::Skip;
+      r->triedMs = now;
+      // A run only when its answer can be written: a long outage does not pile up work rows.
+      if (!folderWriteProblem(hostPath(station_.settings.flagDir)).isEmpty()) return Step::Skip;
+      retry_.remove(path);
+      station_.showLog(QStringLiteral("The flag folder can be written again: \"%1\" is handled again").arg(path));
+    }
   }
-  return true;
+
+  auto s = seen_.find(path);
+  if (s == seen_.end() || !(s->id == entry.id)) {
+    Seen fresh;
+    fresh.sinceMs = now;
+    fresh.read = readRequestBytes(path);
+    if (fresh.read.isLink) {  // replaced by a link since the look just now
+      seen_.remove(path);
+      refuseEntry(path, inspectFlagEntry(path));
+      return Step::Skip;
+    }
+    fresh.id = fresh.read.ok ? fresh.read.id : entry.id;
+    s = seen_.insert(path, fresh);
+  }
+  if (!s->read.ok) return Step::Handle;  // unreadable: logged and deleted
+  const int lines = kind == Kind::CheckIn ? 1 : kind == Kind::User ? 3 : 0;
+  if (requestComplete(s->read.bytes, lines)) return Step::Handle;
+  return now - s->sinceMs >= kRequestSettleMs ? Step::Handle : Step::Wait;
+}
+
+void FlagPoll::refuseEntry(const QString& path, const FlagEntry& entry) {
+  if (const auto r = refused_.constFind(path); r != refused_.constEnd() && *r == entry.id) return;
+  if (entry.kind == EntryKind::Link) {
+    if (deleteRequest(path)) {
+      refused_.remove(path);
+      station_.showLog(QStringLiteral("Request file \"%1\" is a symbolic link: deleted unread").arg(path));
+      return;
+    }
+    station_.showLog(QStringLiteral("Request file \"%1\" is a symbolic link: not read, and it cannot be deleted").arg(path));
+  } else {
+    station_.showLog(QStringLiteral("\"%1\" is not a regular file: it is no request and is left alone").arg(path));
+  }
+  refused_.insert(path, entry.id);
 }
 
 void FlagPoll::handle(Kind kind, const QString& path) {
-  const FileIdentity handled = seen_.value(path);
+  const Seen request = seen_.value(path);
   working_ = true;
   timerOn(false);
   std::exception_ptr error;
-  QString refusal;  // shown once Timer1 is on again, like the errors below
+  QString refusal;        // shown once Timer1 is on again, like the errors below
+  QString answerFailure;  // the check-in's answer could not be written
+  bool answered = false;
   try {
-    const QStringList lines = readRequestFile(path);
+    if (!request.read.ok) {
+      station_.showLog(QStringLiteral("Request file \"%1\" cannot be read (%2): it is deleted").arg(path, request.read.error));
+      throw std::runtime_error(
+          QStringLiteral("Cannot read file \"%1\". %2").arg(path, request.read.error).toStdString());
+    }
+    const QStringList lines = readRequestLines(request.read.bytes);
     switch (kind) {
       case Kind::CheckIn: {
         if (lines.isEmpty()) break;  // an empty request starts no run
@@ -112,20 +185,35 @@ void FlagPoll::handle(Kind kind, const QString& path) {
           break;
         }
         station_.settings.ean = ean;
-        if (onCheckIn) onCheckIn();
+        try {
+          if (onCheckIn) onCheckIn();
+          answered = true;
+        } catch (const ResultFileError& e) {
+          answerFailure = QString::fromStdString(e.what());
+        }
         break;
       }
       case Kind::NewPhoto:
         if (onNewPhoto) onNewPhoto();
         break;
       case Kind::User:
+        refuseLinkedPictures(station_.settings.flagDir, lines);
         if (onUserRequest) onUserRequest(lines);
         break;
     }
   } catch (...) {
     error = std::current_exception();
   }
-  consume(path, handled);
+  QString outage;  // told once Timer1 is on again
+  if (!answerFailure.isEmpty()) {
+    outage = answerNotWritten(path, request.id, answerFailure);
+  } else {
+    consume(path, request.id);
+    if (answered && answerOutage_) {
+      answerOutage_ = false;
+      station_.showLog(QStringLiteral("Answers are written into the flag folder again"));
+    }
+  }
   if (kind == Kind::User) cleanUpEnrolment(station_.settings.flagDir);
   working_ = false;
   timerOn(true);
@@ -133,6 +221,20 @@ void FlagPoll::handle(Kind kind, const QString& path) {
   // meanwhile, Timer1 is already on).
   if (error && kind != Kind::CheckIn) station_.messages().show(errorText(error));
   if (!refusal.isEmpty()) station_.messages().show(refusal);
+  if (!outage.isEmpty()) station_.messages().show(outage);
+}
+
+QString FlagPoll::answerNotWritten(const QString& path, const FileIdentity& id, const QString& why) {
+  // The request stays for another try; seen_ keeps its text.
+  retry_.insert(path, {id, nowMs()});
+  if (answerOutage_) return {};  // told once per outage
+  answerOutage_ = true;
+  const QString text =
+      QStringLiteral("The answer to \"%1\" was not written: %2. The request stays and is handled again once the "
+                     "flag folder can be written (tried at most once a minute).")
+          .arg(path, why);
+  station_.showLog(text);
+  return text;
 }
 
 void FlagPoll::consume(const QString& path, const FileIdentity& handled) {
@@ -148,8 +250,24 @@ void FlagPoll::consume(const QString& path, const FileIdentity& handled) {
   }
 }
 
+// The enrolment reads the series pictures by name: a link among them (to another person's photo,
+// or to a file that is no one's business) must never become a model.
+void FlagPoll::refuseLinkedPictures(const QString& flagDir, const QStringList& lines) {
+  QStringList names;
+  for (const char* name : kSeriesPictures) names << QString::fromLatin1(name);
+  if (lines.size() > 1 && barcodeProblem(lines[1]).isEmpty()) names << lines[1] + QStringLiteral("_face.jpg");
+  for (const QString& name : names) {
+    const QString path = joinPath(flagDir, name);
+    if (inspectFlagEntry(path).kind != EntryKind::Link) continue;
+    if (!deleteRequest(path))
+      throw std::runtime_error(
+          QStringLiteral("user.txt: the picture \"%1\" is a symbolic link and cannot be deleted").arg(path).toStdString());
+    station_.showLog(QStringLiteral("Picture \"%1\" is a symbolic link: deleted unread").arg(path));
+  }
+}
+
 void FlagPoll::cleanUpEnrolment(const QString& flagDir) {
-  for (const char* name : kSeriesPictures) removeFile(joinPath(flagDir, QString::fromLatin1(name)));
+  for (const char* name : kSeriesPictures) unlinkName(joinPath(flagDir, QString::fromLatin1(name)));
 }
 
 }  // namespace tavo

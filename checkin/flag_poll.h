@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -17,14 +18,28 @@ inline constexpr char kCheckInRequest[] = "123.txt";
 inline constexpr char kPhotoSeriesRequest[] = "New.txt";
 inline constexpr char kEnrolmentRequest[] = "user.txt";
 
+// A request without a final line break is taken once it has stayed unchanged this long: a
+// writer may pause for more than a second in the middle of a barcode.
+inline constexpr qint64 kRequestSettleMs = 2000;
+// A check-in whose answer could not be written is tried again at most this often.
+inline constexpr qint64 kAnswerRetryMs = 60000;
+
 // The flag-directory poll (Timer1Timer): finds the office system's requests, hands each to its
 // work and consumes it by deleting the file. Timer1 is off while a request is handled.
 //
-// A request file is handled only after its size and modification time stayed the same from one
-// poll to the next (the office system may still be writing it). A file that cannot be deleted is
-// handled once: the same unchanged file is skipped afterwards (one log line), a rewritten one is
-// a new request. A file replaced while its request was handled is not deleted: it is the next
-// request. Requests wait while the start-up runs or a check-in run is in progress.
+// The folder is shared with other machines. Only a regular file is a request: a symbolic link
+// under a request name (or a picture name of an enrolment) is deleted unread, anything else is
+// left alone; either is logged once. A request is read once, without following links, and that
+// text is what is handled. It is ready when it is complete (a final line feed; "user.txt" with
+// its three lines) or has stayed unchanged for kRequestSettleMs; until then the requests after
+// it in the fixed order wait too. An unreadable request is logged once and deleted.
+// A file that cannot be deleted is handled once: the same unchanged file is skipped afterwards
+// (one log line), a rewritten one is a new request. A file replaced while its request was handled
+// is not deleted: it is the next request. Requests wait while the start-up runs or a check-in run
+// is in progress.
+// A check-in whose answer file could not be written (disk full, read-only folder) keeps its
+// request: the operator is told why once per outage, and the request is handled again once a
+// probe shows that the folder can be written, at most once every kAnswerRetryMs.
 class FlagPoll {
  public:
   // setTimer1(true/false) switches Timer1 on (starting its period anew) or off.
@@ -32,7 +47,8 @@ class FlagPoll {
   FlagPoll(Station& station, QTimer& timer1);
 
   // "123.txt": settings.ean already holds the barcode; runs FaceDetectionLuxandRTSP(true).
-  // Errors are swallowed by the poll.
+  // Errors are swallowed by the poll, except that an answer which could not be written
+  // (ResultFileError) keeps the request for another try.
   std::function<void()> onCheckIn;
   // "New.txt": GetNewPhoto. Errors are shown to the operator with their text.
   std::function<void()> onNewPhoto;
@@ -42,26 +58,48 @@ class FlagPoll {
   // True while a check-in run is in progress (started by the operator's button, say): the poll
   // then leaves every request where it is until the run has ended.
   std::function<bool()> checkInBusy;
-  // Deletes a request file (station path); true when it is gone. Replaceable for tests.
+  // Deletes a request file or a link (station path; a link itself, never what it points to);
+  // true when the name is gone. Replaceable for tests.
   std::function<bool(const QString& path)> deleteRequest;
+  // Milliseconds of a steady clock. Replaceable for tests.
+  std::function<qint64()> nowMs;
 
   // One poll.
   void Timer1Timer();
 
  private:
   enum class Kind { CheckIn, NewPhoto, User };
-  bool ready(const QString& path);
+  enum class Step { Skip, Wait, Handle };
+  struct Seen {  // a regular request file not yet handled, as last read
+    FileIdentity id;
+    qint64 sinceMs = 0;  // when this version was first seen
+    RequestBytes read;
+  };
+  struct Retry {  // a check-in request whose answer could not be written
+    FileIdentity id;
+    qint64 triedMs = 0;
+  };
+
+  Step examine(Kind kind, const QString& path);
+  void refuseEntry(const QString& path, const FlagEntry& entry);
   void handle(Kind kind, const QString& path);
   void consume(const QString& path, const FileIdentity& handled);
+  void refuseLinkedPictures(const QString& flagDir, const QStringList& lines);
   void cleanUpEnrolment(const QString& flagDir);
+  // Keeps the request for another try; returns the operator's message, empty when already told.
+  QString answerNotWritten(const QString& path, const FileIdentity& id, const QString& why);
   void timerOn(bool on);
 
   Station& station_;
   std::function<void(bool)> setTimer1_;
+  QElapsedTimer steady_;
   bool working_ = false;
   bool waitLogged_ = false;
-  QHash<QString, FileIdentity> seen_;       // last identity seen of a not yet handled file
+  bool answerOutage_ = false;               // an answer failed and none has been written since
+  QHash<QString, Seen> seen_;
   QHash<QString, FileIdentity> undeleted_;  // handled, but the file could not be deleted
+  QHash<QString, FileIdentity> refused_;    // a link or other entry already logged
+  QHash<QString, Retry> retry_;
 };
 
 }  // namespace tavo

@@ -2,10 +2,13 @@
 //   tavolin-db create PATH            a new encrypted database with the schema (never overwrites)
 //   tavolin-db sql PATH "SQL" [V...]  one statement, values bound to its "?" marks; rows printed
 //                                     tab-separated under a header line
+//   tavolin-db --help | --version
+// Exit codes: 0 done, 1 failed, 2 usage.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
+#include <algorithm>
 #include <exception>
 
 #include "app/station.h"
@@ -15,11 +18,16 @@
 
 namespace {
 
-void usage() {
-  std::fprintf(stderr,
+int usage(FILE* to = stderr) {
+  std::fprintf(to,
                "usage: tavolin-db create PATH\n"
-               "       tavolin-db sql PATH \"SQL\" [VALUE...]\n");
+               "       tavolin-db sql PATH \"SQL\" [VALUE...]\n"
+               "       tavolin-db --help | --version\n"
+               "Exit codes: 0 done, 1 failed, 2 usage.\n");
+  return to == stderr ? 2 : 0;
 }
+
+bool isOption(const QString& arg) { return arg.size() > 1 && arg.startsWith(QLatin1Char('-')); }
 
 int create(const QString& path) {
   tavo::createDatabaseFile(path, QLatin1String(tavo::kDatabasePassword));
@@ -74,6 +82,18 @@ int insertLoop(const QString& path, long count) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const QStringList args = app.arguments();
+  if (args.size() >= 2 && (args[1] == QLatin1String("--help") || args[1] == QLatin1String("-h"))) return usage(stdout);
+  if (args.size() >= 2 && args[1] == QLatin1String("--version")) {
+    std::printf("tavolin-db %s\n", TAVO_VERSION);
+    return 0;
+  }
+  // Options stand only before the command; a path that looks like one is a mistake, not a file
+  // to create. Values bound to a statement may be anything.
+  for (int i = 1; i < std::min<qsizetype>(args.size(), 3); ++i)
+    if (isOption(args[i])) {
+      std::fprintf(stderr, "tavolin-db: unknown option %s\n", qPrintable(args[i]));
+      return usage();
+    }
   try {
     if (args.size() == 3 && args[1] == QLatin1String("create")) return create(args[2]);
     if (args.size() >= 4 && args[1] == QLatin1String("sql")) {
@@ -87,6 +107,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tavolin-db: %s\n", e.what());
     return 1;
   }
-  usage();
-  return 2;
+  return usage();
 }

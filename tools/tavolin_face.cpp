@@ -1,9 +1,11 @@
 // tavolin-face: the station's face engine from the command line.
 //   tavolin-face [--nets DIR] [--threshold 1..5] detect IMAGE
 //   tavolin-face [--nets DIR] compare IMAGE1 IMAGE2
-//   tavolin-face [--nets DIR] eval LABELS.csv [--pairs]
+//   tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station [--cascades DIR]]
 //   tavolin-face [--nets DIR] recall DATASET.xml        (detection recall on boxed faces)
-// Measurement switches: --detector tiny|ssd, --padding FRACTION, --size N (detector input).
+// Measurement switches: --detector tiny|ssd, --padding FRACTION, --size N (detector input),
+// --descriptor resnet (the older network), --no-refine (detector squares as found), --mirror
+// (descriptor of the chip averaged with its mirror image), --minimum PERCENT (for --identify).
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -27,6 +29,9 @@
 #include "face/sdk/engine.h"
 #include "face/sdk/fsdk.h"
 #include "face/sdk/fsdk_cv.h"
+#include "tools/face_analysis.h"
+#include "tools/face_eval.h"
+#include "tools/face_spoof_command.h"
 
 using namespace tavo;
 
@@ -36,22 +41,26 @@ struct Options {
   QString nets;
   int threshold = 3;
   int inputSize = 384;  // what the station asks for before every detection
-  bool pairs = false;
+  tools::EvalOptions eval;
   QStringList args;
 };
 
-int usage() {
-  std::fprintf(stderr,
+int usage(FILE* to = stderr) {
+  std::fprintf(to,
                "usage: tavolin-face [--nets DIR] [--threshold 1..5] detect IMAGE\n"
                "       tavolin-face [--nets DIR] compare IMAGE1 IMAGE2\n"
-               "       tavolin-face [--nets DIR] eval LABELS.csv [--pairs]\n"
-               "       tavolin-face [--nets DIR] recall DATASET.xml\n");
-  return 2;
+               "       tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station]\n"
+               "       tavolin-face [--nets DIR] recall DATASET.xml\n"
+               "       tavolin-face --help | --version\n");
+  return to == stderr ? 2 : 0;
 }
 
 QString defaultNets() {
   const QByteArray env = qgetenv("TAVO_NETS");
   if (!env.isEmpty()) return QString::fromLocal8Bit(env);
+  // An installed program's networks (bin/../share/tavolin/nets), wherever the package lies.
+  const QString installed = QDir(QCoreApplication::applicationDirPath()).filePath("../share/tavolin/nets");
+  if (QFileInfo(installed).isDir()) return QDir::cleanPath(installed);
   // The source tree's third_party/face-models, found from the executable's build folder or the
   // current folder.
   for (QDir d(QCoreApplication::applicationDirPath());; ) {
@@ -75,42 +84,11 @@ bool initialise(const Options& o) {
   return true;
 }
 
-// One picture through the engine: face, eyes, template.
-struct Analysis {
-  int code = FSDKE_OK;  // first failing call
-  const char* step = "";
-  TFacePosition face;
-  bool eyes = false;
-  FSDK_FaceTemplate tmpl;
-};
-
-Analysis analyse(const QString& path) {
-  Analysis a;
-  HImage image = 0;
-  const QByteArray p = path.toUtf8();
-  a.code = FSDK_LoadImageFromFile(&image, p.constData());
-  if (a.code != FSDKE_OK) {
-    a.step = "cannot read the picture";
-    return a;
-  }
-  a.code = FSDK_DetectFace(image, &a.face);
-  if (a.code != FSDKE_OK) {
-    a.step = "no face";
-  } else {
-    FSDK_Features features;
-    a.eyes = FSDK_DetectEyesInRegion(image, &a.face, &features) == FSDKE_OK;
-    a.code = FSDK_GetFaceTemplateInRegion(image, &a.face, &a.tmpl);
-    if (a.code != FSDKE_OK) a.step = "no template";
-  }
-  FSDK_FreeImage(image);
-  return a;
-}
-
 int detect(const Options& o) {
   if (o.args.size() != 2) return usage();
   if (!initialise(o)) return 1;
   const QString path = o.args[1];
-  const Analysis a = analyse(path);
+  const tools::PictureAnalysis a = tools::analysePicture(path);
   if (a.code != FSDKE_OK && a.code != FSDKE_FACE_NOT_FOUND) {
     std::fprintf(stderr, "tavolin-face: %s: %s (%s)\n", qPrintable(path), a.step, fsdk::errorText(a.code));
     return 1;
@@ -135,9 +113,9 @@ int detect(const Options& o) {
 int compare(const Options& o) {
   if (o.args.size() != 3) return usage();
   if (!initialise(o)) return 1;
-  Analysis a[2];
+  tools::PictureAnalysis a[2];
   for (int i = 0; i < 2; ++i) {
-    a[i] = analyse(o.args[1 + i]);
+    a[i] = tools::analysePicture(o.args[1 + i]);
     if (a[i].code != FSDKE_OK) {
       std::fprintf(stderr, "tavolin-face: %s: %s (%s)\n", qPrintable(o.args[1 + i]), a[i].step, fsdk::errorText(a[i].code));
       return 1;
@@ -154,127 +132,14 @@ int compare(const Options& o) {
   return 0;
 }
 
-// Splits one CSV line (quotes allowed).
-QStringList csvFields(const QString& line) {
-  QStringList out;
-  QString cur;
-  bool quoted = false;
-  for (int i = 0; i < line.size(); ++i) {
-    const QChar c = line[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') cur += '"', ++i;
-      else if (c == '"') quoted = false;
-      else cur += c;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      out << cur;
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  out << cur;
-  return out;
-}
-
-double quantile(std::vector<double> v, double q) {
-  if (v.empty()) return NAN;
-  std::sort(v.begin(), v.end());
-  const double pos = q * (v.size() - 1);
-  const std::size_t i = static_cast<std::size_t>(pos);
-  return i + 1 < v.size() ? v[i] + (pos - i) * (v[i + 1] - v[i]) : v[i];
-}
-
 int eval(const Options& o) {
   if (o.args.size() != 2) return usage();
-  QFile file(o.args[1]);
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-    std::fprintf(stderr, "tavolin-face: cannot read %s\n", qPrintable(o.args[1]));
-    return 1;
-  }
-  const QDir base = QFileInfo(o.args[1]).absoluteDir();
-  struct Row {
-    QString file, identity;
-    std::optional<fsdk::Descriptor> descriptor;
-  };
-  std::vector<Row> rows;
-  QTextStream in(&file);
-  bool first = true;
-  while (!in.atEnd()) {
-    const QString line = in.readLine().trimmed();
-    if (line.isEmpty()) continue;
-    const QStringList f = csvFields(line);
-    if (f.size() < 2) continue;
-    if (first && !QFileInfo(base.filePath(f[0])).isFile()) {  // header line
-      first = false;
-      continue;
-    }
-    first = false;
-    rows.push_back({f[0].trimmed(), f[1].trimmed(), std::nullopt});
-  }
   if (!initialise(o)) return 1;
-  int found = 0, eyes = 0, unreadable = 0;
-  const auto start = std::chrono::steady_clock::now();
-  for (Row& r : rows) {
-    const Analysis a = analyse(base.filePath(r.file));
-    if (a.code == FSDKE_OK) {
-      r.descriptor = fsdk::descriptorOf(a.tmpl);
-      ++found;
-      eyes += a.eyes;
-    } else if (a.code != FSDKE_FACE_NOT_FOUND) {
-      std::fprintf(stderr, "tavolin-face: %s: %s (%s)\n", qPrintable(r.file), a.step, fsdk::errorText(a.code));
-      ++unreadable;
-    }
-  }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  // Distances of every pair; a picture without a face gives similarity 0 (distance infinite).
-  std::vector<double> same, different;
-  for (std::size_t i = 0; i < rows.size(); ++i)
-    for (std::size_t j = i + 1; j < rows.size(); ++j) {
-      double d = INFINITY;
-      if (rows[i].descriptor && rows[j].descriptor)
-        d = std::sqrt(fsdk::squaredDistance(rows[i].descriptor->data(), rows[j].descriptor->data()));
-      const float s = std::isinf(d) ? 0.f : fsdk::similarityFromDistance(static_cast<float>(d));
-      if (o.pairs) std::printf("%s\t%s\t%.4f\n", qPrintable(rows[i].file), qPrintable(rows[j].file), s);
-      (rows[i].identity == rows[j].identity ? same : different).push_back(d);
-    }
-  std::sort(same.begin(), same.end());
-  std::sort(different.begin(), different.end());
-  std::printf("pictures %zu, faces %d, eyes found %d, %.1f ms per picture\n", rows.size(), found, eyes,
-              rows.empty() ? 0.0 : 1000 * seconds / rows.size());
-  std::printf("pairs: same %zu, different %zu\n", same.size(), different.size());
-  std::printf("distance same: median %.3f, 95th %.3f, 99th %.3f, max %.3f\n", quantile(same, 0.5),
-              quantile(same, 0.95), quantile(same, 0.99), same.empty() ? NAN : same.back());
-  std::printf("distance different: min %.3f, 0.1th %.3f, 1st %.3f, 5th %.3f, median %.3f\n",
-              different.empty() ? NAN : different.front(), quantile(different, 0.001), quantile(different, 0.01),
-              quantile(different, 0.05), quantile(different, 0.5));
-  auto passing = [](const std::vector<double>& v, double maxDistance) {
-    return static_cast<double>(std::upper_bound(v.begin(), v.end(), maxDistance) - v.begin());
-  };
-  std::printf("\n| FAR target | distance | similarity threshold | FAR measured | FRR |\n|---|---|---|---|---|\n");
-  for (double far : {1e-1, 1e-2, 1e-3, 1e-4}) {
-    // The largest distance at which at most far of the different pairs pass.
-    const std::size_t allowed = static_cast<std::size_t>(std::floor(far * different.size() + 1e-9));
-    // No different-person pairs (one identity, or one picture): nothing to refuse, everything passes.
-    double t = INFINITY;
-    if (allowed < different.size()) t = std::nextafter(different[allowed], 0.0);  // just below the first refused pair
-    else if (!different.empty()) t = different.back() + 1;
-    if (std::isinf(t)) t = 2;
-    const double farMeasured = different.empty() ? 0 : passing(different, t) / different.size();
-    const double frr = same.empty() ? 0 : 1 - passing(same, t) / same.size();
-    std::printf("| %.0e | %.3f | %.3f | %.2e | %.2f %% |\n", far, t, fsdk::similarityFromDistance(static_cast<float>(t)),
-                farMeasured, 100 * frr);
-  }
-  std::printf("\n| similarity | same-person pairs passing | different-person pairs passing |\n|---|---|---|\n");
-  for (float s : {0.75f, 0.70f, 0.50f}) {
-    const double t = fsdk::distanceFromSimilarity(s);
-    std::printf("| %.2f | %.2f %% | %.3f %% (%d) |\n", s, same.empty() ? 0 : 100 * passing(same, t) / same.size(),
-                different.empty() ? 0 : 100 * passing(different, t) / different.size(),
-                static_cast<int>(passing(different, t)));
-  }
-  if (unreadable) std::fprintf(stderr, "tavolin-face: %d pictures could not be read\n", unreadable);
-  return unreadable ? 1 : 0;
+  tools::EvalOptions e = o.eval;
+  e.labels = o.args[1];
+  e.threshold = o.threshold;
+  if (e.cascades.isEmpty()) e.cascades = QFileInfo(o.nets).dir().filePath(QStringLiteral("cascades"));
+  return tools::runEval(e);
 }
 
 // Detection recall against boxed faces (the dlib dataset XML files of testdata/groups).
@@ -341,16 +206,32 @@ int main(int argc, char** argv) {
   Options o;
   o.nets = defaultNets();
   const QStringList args = app.arguments().mid(1);
+  if (args.contains(QStringLiteral("spoof"))) return spoofCommand(o.nets, args);  // its own options
   for (int i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
     auto value = [&]() -> QString { return i + 1 < args.size() ? args[++i] : QString(); };
     if (a == "--nets") o.nets = value();
     else if (a == "--threshold") o.threshold = value().toInt();
     else if (a == "--size") o.inputSize = value().toInt();
-    else if (a == "--pairs") o.pairs = true;
+    else if (a == "--pairs") o.eval.pairs = true;
+    else if (a == "--identify") o.eval.identify = std::max(1, value().toInt());
+    else if (a == "--station") o.eval.station = true;
+    else if (a == "--minimum") o.eval.minimum = value().toDouble();
+    else if (a == "--cascades") o.eval.cascades = value();
+    else if (a == "--descriptor") fsdk::detail::chooseDescriptor(value() == "resnet" ? fsdk::detail::DescriptorKind::ResNet128 : fsdk::detail::DescriptorKind::Feature512);
+    else if (a == "--no-refine") fsdk::detail::setSquareRefinement(false);
+    else if (a == "--mirror") fsdk::detail::setMirrorAveraging(true);
     else if (a == "--detector") fsdk::detail::chooseDetector(value() == "ssd" ? fsdk::detail::DetectorKind::Ssd : fsdk::detail::DetectorKind::Tiny);
     else if (a == "--padding") fsdk::detail::setDetectionPadding(value().toDouble());
-    else if (a.startsWith("--")) return usage();
+    else if (a == "--help" || a == "-h") return usage(stdout);
+    else if (a == "--version") {
+      std::printf("tavolin-face %s\n", TAVO_VERSION);
+      return 0;
+    }
+    else if (a.size() > 1 && a.startsWith('-')) {
+      std::fprintf(stderr, "tavolin-face: unknown option %s\n", qPrintable(a));
+      return usage();
+    }
     else o.args << a;
   }
   if (o.args.isEmpty()) return usage();

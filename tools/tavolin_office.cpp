@@ -4,6 +4,7 @@
 //   tavolin-office checkin FLAGDIR BARCODE [--timeout S]
 //   tavolin-office new FLAGDIR [--timeout S]
 //   tavolin-office user FLAGDIR BARCODE PICKED [--force] [--timeout S]
+//   tavolin-office --help | --version
 //
 // Exit codes: 0 answer read, 1 time-out (or the request could not be written), 2 usage.
 #include <QCoreApplication>
@@ -22,15 +23,16 @@ using namespace tavo;
 
 namespace {
 
-int usage() {
+int usage(FILE* to = stderr) {
   std::fputs(
       "usage: tavolin-office checkin FLAGDIR BARCODE [--timeout S]\n"
       "       tavolin-office new FLAGDIR [--timeout S]\n"
       "       tavolin-office user FLAGDIR BARCODE PICKED [--force] [--timeout S]\n"
+      "       tavolin-office --help | --version\n"
       "FLAGDIR is a folder as the station names it (C:\\Face\\Monitor) or a path on this machine.\n"
       "Exit codes: 0 answer read, 1 time-out, 2 usage.\n",
-      stderr);
-  return 2;
+      to);
+  return to == stderr ? 2 : 0;
 }
 
 void print(const QString& text) { std::fputs(text.toLocal8Bit().constData(), stdout); }
@@ -82,6 +84,15 @@ int main(int argc, char** argv) {
     } else if (args[i] == QLatin1String("--force")) {
       force = true;
       args.removeAt(i);
+    } else if (args[i] == QLatin1String("--help") || args[i] == QLatin1String("-h")) {
+      return usage(stdout);
+    } else if (args[i] == QLatin1String("--version")) {
+      std::printf("tavolin-office %s\n", TAVO_VERSION);
+      return 0;
+    } else if (args[i].size() > 1 && args[i].startsWith(QLatin1Char('-'))) {
+      // An unknown option is no barcode or folder to write a request for.
+      std::fprintf(stderr, "tavolin-office: unknown option %s\n", qPrintable(args[i]));
+      return usage();
     } else {
       ++i;
     }

@@ -11,6 +11,7 @@
 
 #include "analysis/crop_bounds.h"
 #include "analysis/distribution.h"
+#include "analysis/spoof_count.h"
 #include "analysis/face_positions.h"
 #include "app/shell/station_parts.h"
 #include "app/station_app.h"
@@ -98,6 +99,7 @@ PrototypeTab::PrototypeTab(StationApp& app, QWidget* parent) : QTabWidget(parent
   day_->setCalendarPopup(true);
   day_->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
   buttons->addWidget(day_);
+  QPushButton* spoofs = add("ButtonSpoof", QStringLiteral("Атаки (spoof), за день"));
   buttons->addStretch(1);
   sizesLayout->addLayout(buttons);
 
@@ -132,7 +134,7 @@ PrototypeTab::PrototypeTab(StationApp& app, QWidget* parent) : QTabWidget(parent
   addTab(check, QStringLiteral("Анализ моделей"));
 
   if (!parts) {
-    for (QPushButton* b : {q, all, max, avg, distribution, actuality}) b->setEnabled(false);
+    for (QPushButton* b : {q, all, max, avg, distribution, spoofs, actuality}) b->setEnabled(false);
   }
   auto run = [this](const std::function<void(Station&, DataStore&)>& action) {
     runOperatorAction(app_.station(), [&] { action(app_.station(), app_.parts()->data()); });
@@ -150,6 +152,9 @@ PrototypeTab::PrototypeTab(StationApp& app, QWidget* parent) : QTabWidget(parent
       const QDate day = day_->date();
       chart_->setCounts(Button11Click(s, d, day), day);
     });
+  });
+  connect(spoofs, &QPushButton::clicked, this, [this, run] {
+    run([this](Station& s, DataStore& d) { SpoofCountClick(s, d, day_->date()); });
   });
   connect(actuality, &QPushButton::clicked, this, [run] { run([](Station& s, DataStore& d) { Button17Click(s, d); }); });
 }

@@ -85,10 +85,13 @@ SettingsTab::SettingsTab(Station& station, QWidget* parent) : QWidget(parent), s
   checkCamRtsp_->setObjectName("Check_Cam_RTSP");
   checkExeHide_ = new QCheckBox(QStringLiteral("Check_exe_hide"), this);
   checkExeHide_->setObjectName("Check_exe_hide");
-  for (QCheckBox* c : {checkEnabledSound_, checkCamRtsp_, checkExeHide_}) c->setEnabled(false);
+  checkAntiSpoof_ = new QCheckBox(QStringLiteral("AntiSpoof"), this);
+  checkAntiSpoof_->setObjectName("CheckAntiSpoof");
+  for (QCheckBox* c : {checkEnabledSound_, checkCamRtsp_, checkExeHide_, checkAntiSpoof_}) c->setEnabled(false);
   grid->addWidget(checkEnabledSound_, row, 0);
   grid->addWidget(checkCamRtsp_, row, 1);
-  grid->addWidget(checkExeHide_, row++, 2);
+  grid->addWidget(checkExeHide_, row, 2);
+  grid->addWidget(checkAntiSpoof_, row++, 3);
 
   grid->addWidget(label(QStringLiteral("Размер лица  - ширина")), row, 0);
   grid->addWidget(faceWidth_, row, 1);
@@ -132,6 +135,7 @@ void SettingsTab::refresh() {
   checkEnabledSound_->setChecked(s.soundEnabled);
   checkCamRtsp_->setChecked(s.camRtsp);
   checkExeHide_->setChecked(s.exeHide);
+  checkAntiSpoof_->setChecked(s.antiSpoof);
 }
 
 void SettingsTab::button1Click() {

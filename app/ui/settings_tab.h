@@ -24,7 +24,7 @@ class SettingsTab : public QWidget {
   QLineEdit *editPath_, *editFlag_, *editModel_, *editWork_, *ean_, *editRadius_, *editRadiusModel_,
       *editCascade_, *editRtsp_, *cutLeft_, *cutRight_, *editPercent_, *editWaitTime_,
       *editThreshold_, *faceWidth_, *faceHeight_;
-  QCheckBox *checkEnabledSound_, *checkCamRtsp_, *checkExeHide_;
+  QCheckBox *checkEnabledSound_, *checkCamRtsp_, *checkExeHide_, *checkAntiSpoof_;
 };
 
 }  // namespace tavo

@@ -38,6 +38,9 @@ int lastHandle = 0;
 std::atomic<int> detectionThreshold{3};
 std::atomic<int> detectionInputSize{416};
 std::atomic<DetectorKind> chosenDetector{kDetector};
+std::atomic<DescriptorKind> chosenDescriptor{DescriptorKind::Feature512};
+std::atomic<bool> squareRefinement{true};
+std::atomic<bool> mirrorAveraging{false};
 std::atomic<double> detectionPadding{kDetectionPadding};
 
 // Runs one call, turning exceptions into result codes: no error escapes to the caller.
@@ -101,6 +104,9 @@ cv::Mat toBgr(const cv::Mat& picture) {
 }  // namespace
 
 void chooseDetector(DetectorKind kind) { chosenDetector.store(kind); }
+void chooseDescriptor(DescriptorKind kind) { chosenDescriptor.store(kind); }
+void setSquareRefinement(bool on) { squareRefinement.store(on); }
+void setMirrorAveraging(bool on) { mirrorAveraging.store(on); }
 void setDetectionPadding(double fraction) { detectionPadding.store(fraction); }
 
 std::vector<Detection> findFaces(FaceNets& n, DetectorKind kind, const cv::Mat& bgr, float minScore,
@@ -159,31 +165,64 @@ bool positionValid(const TFacePosition* p, const cv::Mat& m) {
          p->xc < m.cols + p->w && p->yc < m.rows + p->w;
 }
 
-// Mean face of landmarks 17..67 in a unit square.
-const double kMeanFaceX[51] = {
-    0.000213256, 0.0752622, 0.18113,  0.29077,  0.393397, 0.586856, 0.689483, 0.799124, 0.904991,
-    0.98004,     0.490127,  0.490127, 0.490127, 0.490127, 0.36688,  0.426036, 0.490127, 0.554217,
-    0.613373,    0.121737,  0.187122, 0.265825, 0.334606, 0.260918, 0.182743, 0.645647, 0.714428,
-    0.793132,    0.858516,  0.79751,  0.719335, 0.254149, 0.340985, 0.428858, 0.490127, 0.551395,
-    0.639268,    0.726104,  0.642159, 0.556721, 0.490127, 0.423532, 0.338094, 0.290379, 0.428096,
-    0.490127,    0.552157,  0.689874, 0.553364, 0.490127, 0.42689};
-const double kMeanFaceY[51] = {
-    0.106454, 0.038915, 0.0187482, 0.0344891, 0.0773906, 0.0773906, 0.0344891, 0.0187482, 0.038915,
-    0.106454, 0.203352, 0.307009,  0.409805,  0.515625,  0.587326,  0.609345,  0.628106,  0.609345,
-    0.587326, 0.216423, 0.178758,  0.179852,  0.231733,  0.245099,  0.244077,  0.231733,  0.179852,
-    0.178758, 0.216423, 0.244077,  0.245099,  0.780233,  0.745405,  0.727388,  0.742578,  0.727388,
-    0.745405, 0.780233, 0.864805,  0.902192,  0.909281,  0.902192,  0.864805,  0.784792,  0.778746,
-    0.785343, 0.778746, 0.784792,  0.824182,  0.831803,  0.824182};
-
-cv::Point2f mean(const Landmarks& p, int from, int to) {
-  cv::Point2f s(0, 0);
-  for (int i = from; i <= to; ++i) s += p[i];
-  return s * (1.f / (to - from + 1));
-}
-
 }  // namespace
 
 FaceNets* nets() { return netsInUse.load(std::memory_order_acquire); }
+
+std::optional<TFacePosition> locateFace(FaceNets& n, const cv::Mat& bgr, float minScore, int inputSize) {
+  auto largestOf = [](const std::vector<Detection>& found) {
+    return std::max_element(found.begin(), found.end(), [](const Detection& a, const Detection& b) {
+      return a.box.area() < b.box.area();
+    });
+  };
+  std::vector<Detection> found = findFaces(n, n.primary(), bgr, minScore, inputSize, true);
+  // The border that tight crops need shrinks a face that is a modest part of a larger picture
+  // below the detector's reach (and may leave only a smaller face of the background): unless the
+  // bordered search found a face that fills a good part of the picture, look again without it.
+  const float side = static_cast<float>(std::max(bgr.cols, bgr.rows));
+  if (found.empty() || std::max(largestOf(found)->box.width, largestOf(found)->box.height) < kTightFaceShare * side) {
+    const std::vector<Detection> plain = findFaces(n, n.primary(), bgr, minScore, inputSize, false);
+    found.insert(found.end(), plain.begin(), plain.end());
+  }
+  if (found.empty()) return std::nullopt;
+  const auto largest = largestOf(found);
+  const TFacePosition detected = positionOf(largest->box);
+  if (!squareRefinement.load()) return detected;
+  // Detector boxes vary with the framing (and between the bordered and the plain search); the
+  // square the landmarks imply does not. Two passes: the second starts from a square that already
+  // has the landmark net's framing.
+  cv::Rect2f square = squareOf(detected);
+  for (int pass = 0; pass < 2; ++pass) {
+    const Landmarks points = n.landmarks(bgr, square);
+    if (!eyesPlausible(points, square)) return pass == 0 ? detected : positionOf(square);
+    square = landmarkSquare(points);
+  }
+  return positionOf(square);
+}
+
+Descriptor describeFace(FaceNets& n, const cv::Mat& bgr, const Landmarks& points) {
+  Descriptor d{};
+  if (n.descriptorKind() == DescriptorKind::ResNet128) {
+    // Zero-padded: distances stay those of the 128 values; not normalised (measured as it was).
+    const std::vector<float> v = n.describe(resnetChip(bgr, points));
+    std::copy(v.begin(), v.end(), d.begin());
+    return d;
+  }
+  const cv::Mat chip = featureChip(bgr, points);
+  std::vector<float> v = n.describe(chip);
+  if (mirrorAveraging.load()) {
+    cv::Mat mirrored;
+    cv::flip(chip, mirrored, 1);
+    const std::vector<float> w = n.describe(mirrored);
+    for (std::size_t i = 0; i < v.size(); ++i) v[i] += w[i];
+  }
+  double norm = 0;
+  for (float x : v) norm += static_cast<double>(x) * x;
+  norm = std::sqrt(norm);
+  if (!(norm > 0) || !std::isfinite(norm)) throw std::runtime_error("degenerate descriptor");
+  for (std::size_t i = 0; i < v.size() && i < d.size(); ++i) d[i] = static_cast<float>(v[i] / norm);
+  return d;
+}
 
 TFacePosition positionOf(const cv::Rect2f& box) {
   TFacePosition p;
@@ -195,75 +234,6 @@ TFacePosition positionOf(const cv::Rect2f& box) {
 
 cv::Rect2f squareOf(const TFacePosition& p) {
   return cv::Rect2f(p.xc - p.w / 2.f, p.yc - p.w / 2.f, static_cast<float>(p.w), static_cast<float>(p.w));
-}
-
-void fillFeatures(const Landmarks& points, FSDK_Features* features) {
-  for (int i = 0; i < 68; ++i)
-    (*features)[i] = {static_cast<int32_t>(std::lround(points[i].x)), static_cast<int32_t>(std::lround(points[i].y))};
-  const cv::Point2f left = mean(points, 36, 41), right = mean(points, 42, 47);
-  (*features)[FSDKP_LEFT_EYE_CENTER] = {static_cast<int32_t>(std::lround(left.x)), static_cast<int32_t>(std::lround(left.y))};
-  (*features)[FSDKP_RIGHT_EYE_CENTER] = {static_cast<int32_t>(std::lround(right.x)), static_cast<int32_t>(std::lround(right.y))};
-}
-
-bool eyesPlausible(const Landmarks& points, const cv::Rect2f& square) {
-  const cv::Point2f left = mean(points, 36, 41), right = mean(points, 42, 47);
-  const cv::Point2f mouth = mean(points, 48, 67);
-  if (!square.contains(left) || !square.contains(right)) return false;
-  const cv::Point2f eyeLine = right - left;
-  const float distance = std::hypot(eyeLine.x, eyeLine.y);
-  if (distance < 0.2f * square.width || distance > 0.7f * square.width) return false;
-  // The eye line runs from the image's left to its right, tilted under 45 degrees.
-  if (eyeLine.x <= 0 || std::abs(eyeLine.y) >= eyeLine.x) return false;
-  // The mouth lies below the eyes: on the downward side of the eye line.
-  const cv::Point2f toMouth = mouth - (left + right) * 0.5f;
-  const float below = (eyeLine.x * toMouth.y - eyeLine.y * toMouth.x) / distance;
-  return below > 0.2f * distance;
-}
-
-cv::Mat alignedChip(const cv::Mat& bgr, const Landmarks& points) {
-  const int size = 150;
-  const double padding = 0.25;
-  // Least-squares similarity (a, b, tx, ty) taking chip points to picture points.
-  double pmx = 0, pmy = 0, qmx = 0, qmy = 0;
-  std::vector<cv::Point2d> p(51), q(51);
-  for (int i = 0; i < 51; ++i) {
-    p[i] = {(padding + kMeanFaceX[i]) / (2 * padding + 1) * size, (padding + kMeanFaceY[i]) / (2 * padding + 1) * size};
-    q[i] = points[17 + i];
-    pmx += p[i].x, pmy += p[i].y, qmx += q[i].x, qmy += q[i].y;
-  }
-  pmx /= 51, pmy /= 51, qmx /= 51, qmy /= 51;
-  double sa = 0, sb = 0, norm = 0;
-  for (int i = 0; i < 51; ++i) {
-    const double px = p[i].x - pmx, py = p[i].y - pmy, qx = q[i].x - qmx, qy = q[i].y - qmy;
-    sa += px * qx + py * qy;
-    sb += px * qy - py * qx;
-    norm += px * px + py * py;
-  }
-  double a = sa / norm, b = sb / norm;
-  // Scale of the picture per chip pixel: shrink the picture first when it is well above 1.
-  double scale = std::hypot(a, b);
-  cv::Mat source = bgr;
-  double shrink = 1;
-  if (scale > 1.5) {
-    shrink = 1 / scale;
-    // Only the part of the picture that the chip covers.
-    std::vector<cv::Point2f> corners;
-    for (const cv::Point2d c : {cv::Point2d(0, 0), cv::Point2d(size, 0), cv::Point2d(0, size), cv::Point2d(size, size)})
-      corners.emplace_back(static_cast<float>(a * (c.x - pmx) - b * (c.y - pmy) + qmx),
-                           static_cast<float>(b * (c.x - pmx) + a * (c.y - pmy) + qmy));
-    const cv::Rect area = (cv::boundingRect(corners) + cv::Size(2, 2) - cv::Point(1, 1)) & cv::Rect(0, 0, bgr.cols, bgr.rows);
-    if (area.empty()) return cv::Mat(size, size, CV_8UC3, cv::Scalar::all(0));
-    cv::resize(bgr(area), source, cv::Size(), shrink, shrink, cv::INTER_AREA);
-    qmx = (qmx - area.x) * shrink, qmy = (qmy - area.y) * shrink;
-    a *= shrink, b *= shrink;
-  }
-  // Chip -> picture: x' = a x - b y + tx, y' = b x + a y + ty.
-  const double tx = qmx - (a * pmx - b * pmy), ty = qmy - (b * pmx + a * pmy);
-  const cv::Matx23d chipToPicture(a, -b, tx, b, a, ty);
-  cv::Mat chip;
-  cv::warpAffine(source, chip, cv::Mat(chipToPicture), cv::Size(size, size),
-                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, cv::Scalar::all(0));
-  return chip;
 }
 
 int imageFromMatImpl(const cv::Mat& picture, HImage* image) {
@@ -309,6 +279,12 @@ int FSDK_SetNetworksFolder(const char* dir) {
   return FSDKE_OK;
 }
 
+QString fsdk::detail::networksFolder() {
+  std::lock_guard<std::mutex> guard(netsLock);
+  const QString dir = netsFolder.isEmpty() ? QString::fromLocal8Bit(qgetenv("TAVO_NETS")) : netsFolder;
+  return dir.isEmpty() ? dir : hostPath(dir);
+}
+
 int FSDK_Initialize(const char* /*licenseKey*/) {
   std::lock_guard<std::mutex> guard(netsLock);
   if (loadedNets) return FSDKE_OK;
@@ -320,7 +296,7 @@ int FSDK_Initialize(const char* /*licenseKey*/) {
     // Threads per network pass; $TAVO_CV_THREADS lets a benchmark compare (1 with two build workers).
     const char* threads = std::getenv("TAVO_CV_THREADS");
     cv::setNumThreads(threads && std::atoi(threads) > 0 ? std::atoi(threads) : 2);
-    loadedNets = std::make_unique<FaceNets>(hostPath(dir), chosenDetector.load());
+    loadedNets = std::make_unique<FaceNets>(hostPath(dir), chosenDetector.load(), chosenDescriptor.load());
     netsInUse.store(loadedNets.get(), std::memory_order_release);
     return FSDKE_OK;
   } catch (const std::bad_alloc&) {
@@ -422,14 +398,10 @@ int FSDK_DetectFace(HImage image, TFacePosition* facePosition) {
     if (m.empty()) return int(FSDKE_EMPTY_IMAGE);
     FaceNets* n = nets();
     if (!n) return int(FSDKE_NOT_INITIALIZED);
-    const std::vector<fsdk::Detection> found =
-        findFaces(*n, n->primary(), m, fsdk::detectionScoreFor(detectionThreshold.load()),
-                  detectionInputSize.load(), true);
-    if (found.empty()) return int(FSDKE_FACE_NOT_FOUND);
-    const auto largest = std::max_element(found.begin(), found.end(), [](const auto& a, const auto& b) {
-      return a.box.area() < b.box.area();
-    });
-    *facePosition = positionOf(largest->box);
+    const std::optional<TFacePosition> face =
+        locateFace(*n, m, fsdk::detectionScoreFor(detectionThreshold.load()), detectionInputSize.load());
+    if (!face) return int(FSDKE_FACE_NOT_FOUND);
+    *facePosition = *face;
     return int(FSDKE_OK);
   });
 }
@@ -460,7 +432,7 @@ int FSDK_GetFaceTemplateInRegion(HImage image, const TFacePosition* facePosition
     FaceNets* n = nets();
     if (!n) return int(FSDKE_NOT_INITIALIZED);
     const Landmarks points = n->landmarks(m, squareOf(*facePosition));
-    *faceTemplate = fsdk::templateOf(n->describe(alignedChip(m, points)));
+    *faceTemplate = fsdk::templateOf(describeFace(*n, m, points));
     return int(FSDKE_OK);
   });
 }

@@ -111,20 +111,21 @@ namespace fsdk {
 // Readable text of a result code, for messages and logs.
 const char* errorText(int code);
 
-constexpr int kDescriptorSize = 128;
+constexpr int kDescriptorSize = 512;
 using Descriptor = std::array<float, kDescriptorSize>;
 
-// Template layout: 16-byte header (magic "TVFT", uint32 version, uint32 descriptor length,
-// uint32 reserved 0), the descriptor as float32, zero padding to 13324 bytes.
-constexpr uint32_t kTemplateVersion = 1;
-// Version of the whole pipeline that makes a template (detector, alignment, descriptor network,
-// similarity scale). Stored templates of another engine version are never compared or reused.
-constexpr uint32_t kEngineVersion = 1;
+// Template layout: 16-byte header (magic "TVFT", uint32 layout version, uint32 descriptor length,
+// uint32 engine version), the descriptor as float32, zero padding to 13324 bytes.
+constexpr uint32_t kTemplateVersion = 2;
+// Version of the whole pipeline that makes a template (detector, face square, alignment,
+// descriptor network, similarity scale). Templates of another engine version are never compared
+// (FSDKE_TEMPLATE_MISMATCH) and stored ones never reused.
+constexpr uint32_t kEngineVersion = 2;
 std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& faceTemplate);
 FSDK_FaceTemplate templateOf(const Descriptor& descriptor);
 
 // Calibrated mapping from the Euclidean descriptor distance to the similarity 0..1 (decreasing;
-// 1 at distance 0, 0 from about 1.2) and back.
+// 1 at distance 0, 0 from distance sqrt(2), cosine 0, on) and back.
 float similarityFromDistance(float distance);
 float distanceFromSimilarity(float similarity);
 

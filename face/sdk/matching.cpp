@@ -13,25 +13,31 @@ constexpr char kMagic[4] = {'T', 'V', 'F', 'T'};
 constexpr std::size_t kHeaderSize = 16;
 static_assert(kHeaderSize + kDescriptorSize * sizeof(float) <= FSDK_FACE_TEMPLATE_SIZE);
 
-// Descriptor distance -> similarity, linear between the knots. Calibrated on real photographs
-// (lfw10, docs/accuracy.md): 0.75 where one in a thousand different-person pairs passes (and 96 %
-// of same-person pairs), 0.70 at one in a hundred, 0.50 beyond the farthest same-person pair.
+// Descriptors are unit vectors: the distance d and the cosine c of two of them are one measure,
+// d = sqrt(2 - 2c). The scale is set in cosines, fitted on every development set together
+// (lfw10, london, celeba, nuaa web-camera captures; docs/accuracy.md) and taken at the strictest
+// set: 0.75 where at most one in a thousand different-person pairs passes on each of them, 0.70
+// at one in a hundred (the refusal of an already enrolled face), 0.50 where nearly every
+// same-person pair passes (pictures added to a barcode's own models), 0 for unrelated faces.
+constexpr float distanceOfCosine(float c) { return c >= 1 ? 0.f : __builtin_sqrtf(2 - 2 * c); }
 struct Knot {
   float distance;
   float similarity;
 };
 constexpr Knot kKnots[] = {
-    {0.00f, 1.00f}, {0.40f, 0.90f}, {0.58f, 0.75f}, {0.62f, 0.70f}, {0.70f, 0.50f}, {1.20f, 0.00f},
+    {distanceOfCosine(1.00f), 1.00f}, {distanceOfCosine(0.75f), 0.90f}, {distanceOfCosine(0.51f), 0.75f},
+    {distanceOfCosine(0.46f), 0.70f}, {distanceOfCosine(0.30f), 0.50f}, {distanceOfCosine(0.00f), 0.00f},
 };
 constexpr int kKnotCount = sizeof(kKnots) / sizeof(kKnots[0]);
 
-// False-accept rate -> distance, measured on lfw10 (docs/accuracy.md).
+// False-accept rate -> distance, the strictest development set at each rate (docs/accuracy.md).
 struct FarPoint {
   float far;
   float distance;
 };
 constexpr FarPoint kFarTable[] = {
-    {1e-1f, 0.684f}, {1e-2f, 0.621f}, {1e-3f, 0.580f}, {1e-4f, 0.555f},
+    {1e-1f, distanceOfCosine(0.28f)}, {1e-2f, distanceOfCosine(0.47f)}, {1e-3f, distanceOfCosine(0.51f)},
+    {1e-4f, distanceOfCosine(0.53f)},
 };
 
 using v4 = float __attribute__((vector_size(16)));
@@ -64,10 +70,12 @@ const char* errorText(int code) {
 }
 
 std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& t) {
-  uint32_t version = 0, length = 0;
+  uint32_t version = 0, length = 0, engine = 0;
   std::memcpy(&version, t.ftemplate + 4, 4);
   std::memcpy(&length, t.ftemplate + 8, 4);
-  if (std::memcmp(t.ftemplate, kMagic, 4) != 0 || version != kTemplateVersion || length != kDescriptorSize)
+  std::memcpy(&engine, t.ftemplate + 12, 4);
+  if (std::memcmp(t.ftemplate, kMagic, 4) != 0 || version != kTemplateVersion || length != kDescriptorSize ||
+      engine != kEngineVersion)
     return std::nullopt;
   Descriptor d;
   std::memcpy(d.data(), t.ftemplate + kHeaderSize, sizeof(float) * kDescriptorSize);
@@ -79,10 +87,11 @@ std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& t) {
 FSDK_FaceTemplate templateOf(const Descriptor& d) {
   FSDK_FaceTemplate t;
   std::memset(t.ftemplate, 0, sizeof t.ftemplate);
-  const uint32_t version = kTemplateVersion, length = kDescriptorSize;
+  const uint32_t version = kTemplateVersion, length = kDescriptorSize, engine = kEngineVersion;
   std::memcpy(t.ftemplate, kMagic, 4);
   std::memcpy(t.ftemplate + 4, &version, 4);
   std::memcpy(t.ftemplate + 8, &length, 4);
+  std::memcpy(t.ftemplate + 12, &engine, 4);
   std::memcpy(t.ftemplate + kHeaderSize, d.data(), sizeof(float) * kDescriptorSize);
   return t;
 }

@@ -1,5 +1,8 @@
 #include "face/sdk/nets.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -333,6 +336,17 @@ cv::dnn::Net buildRecogniser(const TensorMap& w) {
 
 const cv::Scalar kFaceMeanRgb(122.782, 117.001, 104.298);
 
+// An ONNX network file of the folder, read as it is. Throws std::runtime_error when it is missing
+// or does not load.
+cv::dnn::Net readOnnx(const QString& dir, const char* name) {
+  const QString path = dir + '/' + QString::fromLatin1(name);
+  if (!QFileInfo(path).isFile()) throw std::runtime_error("missing network file " + path.toStdString());
+  cv::dnn::Net net = cv::dnn::readNetFromONNX(QFile::encodeName(path).toStdString());
+  if (net.empty()) throw std::runtime_error("cannot load " + path.toStdString());
+  finish(net);
+  return net;
+}
+
 }  // namespace
 
 std::vector<Detection> suppress(std::vector<Detection> found, float iou) {
@@ -352,15 +366,20 @@ std::vector<Detection> suppress(std::vector<Detection> found, float iou) {
   return kept;
 }
 
-FaceNets::FaceNets(const QString& dir, DetectorKind primary) : dir_(dir), primary_(primary) {
+FaceNets::FaceNets(const QString& dir, DetectorKind primary, DescriptorKind descriptor)
+    : dir_(dir), primary_(primary), descriptorKind_(descriptor) {
   landmarks_.net = buildLandmarks(loadWeights(dir, "face_landmark_68_model"));
-  recogniser_.net = buildRecogniser(loadWeights(dir, "face_recognition_model"));
+  if (descriptor == DescriptorKind::ResNet128) {
+    descriptor_.net = buildRecogniser(loadWeights(dir, "face_recognition_model"));
+  } else {
+    descriptor_.net = readOnnx(dir, "fr_feature.onnx");
+  }
   // The first pass allocates and tunes: do it now, not in the first check-in.
   const cv::Mat grey(160, 160, CV_8UC3, cv::Scalar::all(128));
   detector(primary_);
   detect(grey, 0.99f, 416);
   landmarks(grey, cv::Rect2f(20, 20, 120, 120));
-  describe(cv::Mat(150, 150, CV_8UC3, cv::Scalar::all(128)));
+  describe(grey);
 }
 
 LockedNet& FaceNets::detector(DetectorKind kind) {
@@ -488,18 +507,21 @@ Landmarks FaceNets::landmarks(const cv::Mat& bgr, const cv::Rect2f& square) {
   return points;
 }
 
-Descriptor FaceNets::describe(const cv::Mat& chip) {
-  const cv::Mat blob = cv::dnn::blobFromImage(chip, 1.0 / 255, cv::Size(150, 150), kFaceMeanRgb, true, false);
+std::vector<float> FaceNets::describe(const cv::Mat& chip) {
+  // Feature512: RGB, (x - 127) / 128 at 112 px; ResNet128: RGB, (x - mean) / 255 at 150 px.
+  const bool feature = descriptorKind_ == DescriptorKind::Feature512;
+  const cv::Mat blob = feature
+      ? cv::dnn::blobFromImage(chip, 1.0 / 128, cv::Size(112, 112), cv::Scalar::all(127), true, false)
+      : cv::dnn::blobFromImage(chip, 1.0 / 255, cv::Size(150, 150), kFaceMeanRgb, true, false);
   cv::Mat out;
   {
-    std::lock_guard<std::mutex> guard(recogniser_.lock);
-    recogniser_.net.setInput(blob);
-    out = recogniser_.net.forward().clone();
+    std::lock_guard<std::mutex> guard(descriptor_.lock);
+    descriptor_.net.setInput(blob);
+    out = descriptor_.net.forward().clone();
   }
-  if (out.total() != static_cast<std::size_t>(kDescriptorSize)) throw std::runtime_error("bad descriptor size");
-  Descriptor d;
-  std::copy(out.ptr<float>(), out.ptr<float>() + kDescriptorSize, d.begin());
-  return d;
+  const std::size_t expected = feature ? 512 : 128;
+  if (out.total() != expected) throw std::runtime_error("bad descriptor size");
+  return std::vector<float>(out.ptr<float>(), out.ptr<float>() + expected);
 }
 
 }  // namespace tavo::fsdk::detail

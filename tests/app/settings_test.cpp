@@ -30,6 +30,7 @@ TEST(Settings, NoIniFilesGiveEveryDefaultInItsTextForm) {
   EXPECT_FALSE(s.soundEnabled);
   EXPECT_FALSE(s.camRtsp);  // the web camera is used
   EXPECT_FALSE(s.exeHide);
+  EXPECT_FALSE(s.antiSpoof);  // the check-in as specified
   EXPECT_TRUE(s.rtsp.startsWith("rtsp://"));
   EXPECT_TRUE(s.rtsp.contains(":5445/Stream2/Channel=2"));
   EXPECT_TRUE(s.cutLeft.isEmpty());
@@ -69,6 +70,13 @@ TEST(Settings, ValuesFollowTheProfileRules) {
   // exe_hide changes nothing else: the same files without it read the same otherwise.
   writeFile(dir.file("tavo.ini"), "[param]\nexe_hide=0\n");
   EXPECT_FALSE(Settings::read(dir.path(), kRussian).exeHide);
+
+  // AntiSpoof: 1 switches the presentation-attack check on, 0 or an unreadable value leaves it off.
+  for (const auto& [line, on] : {std::pair{"AntiSpoof=1", true}, std::pair{"antispoof = 0", false},
+                                 std::pair{"AntiSpoof=on", false}}) {
+    writeFile(dir.file("tavo.ini"), QByteArray("[param]\n") + line + "\n");
+    EXPECT_EQ(Settings::read(dir.path(), kRussian).antiSpoof, on) << line;
+  }
 }
 
 TEST(Settings, RealsUseTheLocaleSeparator) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include "app/ansi_text.h"
 #include "app/clock.h"
@@ -53,6 +55,21 @@ TEST(ResultBuffer, SaveIntoAMissingFolderFailsAndLeavesNothing) {
   EXPECT_FALSE(out.saveTo(dir.file("missing/out.txt"), &error));
   EXPECT_FALSE(error.isEmpty());
   EXPECT_THROW(out.saveOrThrow(dir.file("missing/out.txt")), std::runtime_error);
+}
+
+// The flag folder is shared: a link planted under an answer's name must not make the station
+// write through it into whatever it points to.
+TEST(ResultBuffer, ALinkUnderTheTargetNameIsReplacedNeverWrittenThrough) {
+  TempProgramDir dir;
+  const QString secret = dir.file("secret");
+  tavo::test::writeFile(secret, "keep");
+  ASSERT_TRUE(QFile::link(secret, dir.file("out.txt")));
+  ResultBuffer out;
+  out.add("2200000169020");
+  ASSERT_TRUE(out.saveTo(dir.file("out.txt")));
+  EXPECT_EQ(readFile(secret), "keep");
+  EXPECT_FALSE(QFileInfo(dir.file("out.txt")).isSymLink());
+  EXPECT_EQ(readFile(dir.file("out.txt")), "2200000169020\r\n");
 }
 
 TEST(RequestLines, ByteOrderMarksAndLineEnds) {

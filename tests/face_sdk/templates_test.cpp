@@ -43,13 +43,14 @@ TEST(FaceTemplate, LayoutIsVersionedAndPaddedWithZeros) {
 
 TEST(FaceTemplate, ForeignTemplatesNeverMatchSilently) {
   const FSDK_FaceTemplate good = fsdk::templateOf(randomDescriptor(2));
-  FSDK_FaceTemplate otherVersion = good, otherLength = good, zeros{}, nanValues = good;
-  const uint32_t two = 2, length = 64;
-  std::memcpy(otherVersion.ftemplate + 4, &two, 4);
+  FSDK_FaceTemplate otherVersion = good, otherLength = good, otherEngine = good, zeros{}, nanValues = good;
+  const uint32_t older = fsdk::kTemplateVersion - 1, length = 128, olderEngine = fsdk::kEngineVersion - 1;
+  std::memcpy(otherVersion.ftemplate + 4, &older, 4);
   std::memcpy(otherLength.ftemplate + 8, &length, 4);
+  std::memcpy(otherEngine.ftemplate + 12, &olderEngine, 4);
   const float nan = NAN;
   std::memcpy(nanValues.ftemplate + 16, &nan, 4);
-  for (const FSDK_FaceTemplate* bad : {&otherVersion, &otherLength, &zeros, &nanValues}) {
+  for (const FSDK_FaceTemplate* bad : {&otherVersion, &otherLength, &otherEngine, &zeros, &nanValues}) {
     float similarity = -1;
     EXPECT_EQ(FSDK_MatchFaces(&good, bad, &similarity), FSDKE_TEMPLATE_MISMATCH);
     EXPECT_EQ(similarity, 0.f);
@@ -68,7 +69,7 @@ TEST(Similarity, FallsWithDistanceAndInvertsOnItsRange) {
   EXPECT_FLOAT_EQ(fsdk::similarityFromDistance(5), 0.f);
   EXPECT_FLOAT_EQ(fsdk::similarityFromDistance(NAN), 0.f);
   float previous = 1.f;
-  for (float d = 0.01f; d < 1.19f; d += 0.01f) {
+  for (float d = 0.01f; d < 1.41f; d += 0.01f) {
     const float s = fsdk::similarityFromDistance(d);
     ASSERT_LT(s, previous) << d;
     ASSERT_NEAR(fsdk::distanceFromSimilarity(s), d, 1e-4) << d;
