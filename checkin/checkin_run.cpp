@@ -267,7 +267,9 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
           attacks += spoof;
           top = data_.openQueryResult(double(station_.settings.percent));
         }
-        const QString topEan = top.empty() ? QString() : top.front().ean;
+        // The top row that has a barcode: a match to a model gone since the build answers nothing.
+        const auto withBarcode = std::find_if(top.begin(), top.end(), [](const ResultQueryRow& r) { return !r.ean.isEmpty(); });
+        const QString topEan = withBarcode == top.end() ? QString() : withBarcode->ean;
         station_.showLog(QStringLiteral("*percentdif - ") + Settings::realText(percentdif, station_.locale));
         station_.showLog(QStringLiteral("*EAN - ") + topEan);
         if (!spoof && percentdif >= station_.settings.percent && topEan == ean) cnt_chek = 0;
@@ -307,9 +309,12 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
       } else if (f_in_base && attacks > 0 && attacks == timings_.attempts) {
         EAN4_1C = QString::fromLatin1(kTagSpoof);  // every picture was judged an attack
         Filename4_1C = lastPicture;
-      } else if (!top.empty()) {
-        Filename4_1C = top.front().fileName;
-        EAN4_1C = top.front().ean;
+      } else if (const auto answered = std::find_if(top.begin(), top.end(),
+                                                    [](const ResultQueryRow& r) { return !r.ean.isEmpty(); });
+                 answered != top.end()) {
+        // A match whose model is gone has no barcode: it never answers.
+        Filename4_1C = answered->fileName;
+        EAN4_1C = answered->ean;
       } else {
         EAN4_1C = QString::fromLatin1(f_in_base ? kLowPercent : kNotFound);
         Filename4_1C = lastPicture;

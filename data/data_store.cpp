@@ -39,6 +39,12 @@ void DataStore::open() {
     db_.close();
     throw;
   }
+  try {
+    ensureTemplateStoreTable(db_);  // a database made before the template store gets its table here
+  } catch (const DatabaseError& e) {
+    // A database that cannot take the table (read-only) works on: the base is then built cold.
+    station_.showLog(QStringLiteral("  FaceTemplate: ") + QString::fromUtf8(e.what()));
+  }
   tableModel_.openTable(tableDef(QStringLiteral("Model")),
                         {{QStringLiteral("NameGroup"), QStringLiteral("IdEmployees"), QStringLiteral("Employees"),
                           QStringLiteral("id"), QStringLiteral("FullName"), QStringLiteral("idcascade")}});

@@ -68,6 +68,11 @@ void bindValue(sqlite3_stmt* st, int i, const QVariant& v, sqlite3* db) {
       case QMetaType::QDate: rc = bindText(sqlDate(v.toDate())); break;
       case QMetaType::QTime: rc = bindText(sqlTime(v.toTime())); break;
       case QMetaType::QDateTime: rc = bindText(sqlDateTime(v.toDateTime())); break;
+      case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        rc = sqlite3_bind_blob(st, i, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+        break;
+      }
       default: rc = bindText(v.toString()); break;
     }
   }

@@ -40,7 +40,8 @@ struct Rows {
 
 // How values are bound: QDate -> "yyyy-MM-dd", QTime -> "HH:mm:ss", QDateTime ->
 // "yyyy-MM-ddTHH:mm:ss" (the text forms stored in Date/Time columns, which compare and sort as
-// text), bool -> 0/1, integers, doubles, strings as they are, a null QVariant -> NULL.
+// text), bool -> 0/1, integers, doubles, strings as they are, QByteArray -> BLOB, a null
+// QVariant -> NULL.
 QString sqlDate(const QDate& d);
 QString sqlTime(const QTime& t);
 QString sqlDateTime(const QDateTime& t);

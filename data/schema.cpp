@@ -101,7 +101,30 @@ void createSchema(Database& db) {
   // The work log is read by date (browsing filter, retention, statistics); models by barcode.
   db.exec(QStringLiteral("CREATE INDEX Works_datedoc ON Works (datedoc)"));
   db.exec(QStringLiteral("CREATE INDEX Model_EAN ON Model (EAN)"));
+  ensureTemplateStoreTable(db);
   tx.commit();
+}
+
+void ensureTemplateStoreTable(Database& db) {
+  // One row per model: the outcome of its face file under one engine, found again only by the
+  // same file digest and the same engine and template versions.
+  db.exec(QStringLiteral(
+      "CREATE TABLE IF NOT EXISTS FaceTemplate (\n"
+      "  ModelId INTEGER NOT NULL PRIMARY KEY,\n"
+      "  Digest BLOB NOT NULL,\n"
+      "  EngineVersion INTEGER NOT NULL,\n"
+      "  TemplateVersion INTEGER NOT NULL,\n"
+      "  FaceCode INTEGER NOT NULL,\n"
+      "  EyesCode INTEGER NOT NULL,\n"
+      "  TemplateCode INTEGER NOT NULL,\n"
+      "  Position BLOB,\n"
+      "  Features BLOB,\n"
+      "  Descriptor BLOB\n"
+      ")"));
+  // Whoever deletes a model row (editor, import clean-up, tools, another program), its template goes too.
+  db.exec(QStringLiteral(
+      "CREATE TRIGGER IF NOT EXISTS FaceTemplate_ModelDeleted AFTER DELETE ON Model "
+      "BEGIN DELETE FROM FaceTemplate WHERE ModelId = old.id; END"));
 }
 
 void createDatabaseFile(const QString& hostPath, const QString& key) {

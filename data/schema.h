@@ -26,8 +26,11 @@ struct TableDef {
 const std::vector<TableDef>& schemaTables();
 const TableDef& tableDef(const QString& name);  // throws std::runtime_error for an unknown table
 
-// Creates the tables and indexes in an empty database (one transaction).
+// Creates the tables, indexes and the template store in an empty database (one transaction).
 void createSchema(Database& db);
+// The table of stored face templates (FaceTemplate), with the trigger that drops a model's
+// template with its row. Safe to run on any database: what exists already is kept.
+void ensureTemplateStoreTable(Database& db);
 // Creates a new encrypted database file with the schema; refuses an existing file.
 void createDatabaseFile(const QString& hostPath, const QString& key);
 

@@ -6,11 +6,14 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <thread>
 
 #include "app/events.h"
 #include "app/paths.h"
 #include "app/station.h"
 #include "data/data_store.h"
+#include "face/base_build.h"
+#include "face/template_store.h"
 #include "protect/face_file.h"
 
 namespace tavo {
@@ -104,7 +107,11 @@ QString exportFileName(const QString& ean, qint64 id) {
 
 FaceBase::FaceBase(Station& station, DataStore& data, int capacity)
     : station_(station), data_(data), capacity_(capacity),
-      faceDetectionThreshold_(station.settings.threshold) {}
+      faceDetectionThreshold_(station.settings.threshold) {
+  bool ok = false;
+  const int workers = qEnvironmentVariableIntValue("TAVO_BUILD_WORKERS", &ok);
+  buildWorkers_ = ok ? std::clamp(workers, 0, 8) : 2;
+}
 
 FaceBase::~FaceBase() { ClearDatabase(); }
 
@@ -201,38 +208,112 @@ void FaceBase::CheckModel() {
   }
 }
 
+bool FaceBase::enrolOutcome(const BuildJob& job, const BuildOutcome& o) {
+  if (!o.pictureMade || !o.picture.loaded()) {
+    station_.messages().show(QStringLiteral("Error loading file (EnrollPicture)"), kErrorCaption);
+    return false;
+  }
+  const PictureTemplate& p = o.picture;
+  if (!p.faceFound()) return false;
+  if (p.eyesCode != FSDKE_OK)
+    station_.messages().show(QStringLiteral("Error detection facial features."), kErrorCaption);
+  else if (p.templateCode != FSDKE_OK)
+    station_.messages().show(QStringLiteral("Error retrieving face template."), kErrorCaption);
+  if (p.complete()) {
+    TFaceRecord r;
+    r.Template = p.Template;
+    r.FacePosition = p.FacePosition;
+    r.FacialFeatures = p.FacialFeatures;
+    r.ImageFileName = station_.tempFile(QStringLiteral("CreateArreyModel.jpg"));
+    r.id = int(job.id);
+    r.fio = job.ean;
+    append(std::move(r));
+  }
+  return true;
+}
+
 void FaceBase::walkModels(int& counter) {
   Dataset& t = data_.tableModel();
   const Settings& s = station_.settings;
-  const QString picture = station_.tempFile(QStringLiteral("CreateArreyModel.jpg"));
-  // Work run while events are let through may move the shared cursor: come back to the row.
-  const auto backOn = [&t](int row, qint64 rowId) {
-    if (!t.eof() && t.currentRow() == row && t.id() == rowId) return true;
-    return t.locateId(rowId);
+  lastBuild_ = {};
+
+  // The rows as the table shows them now (order and filter); the pictures are worked on threads
+  // ahead of this walk, which takes their outcomes in row order.
+  std::vector<BuildJob> jobs;
+  jobs.reserve(std::size_t(std::max(t.recordCount(), 0)));
+  for (t.first(); !t.eof(); t.next()) {
+    BuildJob j;
+    j.id = t.id();
+    j.row = t.currentRow();
+    j.active = t.asBool(QStringLiteral("Active"));
+    j.ean = t.asString(QStringLiteral("EAN"));
+    j.base = joinPath(s.modelDir, t.asString(QStringLiteral("FileName")));
+    jobs.push_back(std::move(j));
+  }
+  TemplateStore store(data_.database(), [this](const QString& line) { station_.showLog(line); });
+  const auto stored = store.loadAll();
+  std::vector<QString> scratch{station_.tempFile(QStringLiteral("CreateArreyModel.jpg"))};
+  for (int k = 1; k < buildWorkers_; ++k)
+    scratch.push_back(station_.tempFile(QStringLiteral("CreateArreyModel-%1.jpg").arg(k + 1)));
+
+  // New templates reach the store in batches, each in one transaction.
+  struct PendingPut {
+    qint64 id;
+    QByteArray digest;
+    PictureTemplate picture;
   };
-  for (t.first(); !t.eof();) {
-    const int row = t.currentRow();
-    const qint64 rowId = t.id();
-    bool present = true;
-    if (t.asBool(QStringLiteral("Active"))) {
-      const QString ean = t.asString(QStringLiteral("EAN"));
-      const QString base = joinPath(s.modelDir, t.asString(QStringLiteral("FileName")));
-      bool check = false;
-      // A false answer means no fresh picture was written: never enrol what an earlier model left.
-      if (DecryptImage(base, kSystemKey, s.programPath)) {
-        EnrollPicture(picture, int(rowId), check, ean);
-      } else {
-        station_.messages().show(QStringLiteral("Error loading file (EnrollPicture)"), kErrorCaption);
-        check = false;
+  std::vector<PendingPut> pending;
+  const auto flush = [&] {
+    if (pending.empty()) return;
+    if (store.enabled() && data_.database().isOpen()) {
+      try {
+        Database::Transaction tx(data_.database());
+        for (const auto& p : pending) store.put(p.id, p.digest, p.picture);
+        tx.commit();
+      } catch (const std::exception& e) {
+        station_.showLog(QStringLiteral("  FaceTemplate put: ") + QString::fromUtf8(e.what()));
       }
-      present = backOn(row, rowId);
+    }
+    pending.clear();
+  };
+  Finally flushAtEnd([&] {
+    try {
+      flush();
+    } catch (...) {
+    }
+  });
+
+  // Work run while events are let through may move the shared cursor: come back to the row.
+  const auto onRow = [&t](const BuildJob& j) {
+    if (j.row >= 0 && j.row < t.recordCount()) {
+      t.moveTo(j.row);
+      if (!t.eof() && t.id() == j.id) return true;
+    }
+    return t.locateId(j.id);
+  };
+  BuildPipeline pipeline(jobs, stored, scratch, buildWorkers_, faceDetectionThreshold_);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const BuildJob& job = jobs[i];
+    BuildOutcome o = pipeline.take(i, [] { processPendingEvents(); });
+    // A row deleted or deactivated while its picture was worked on is left out.
+    bool present = onRow(job);
+    if (present && job.active && t.asBool(QStringLiteral("Active"))) {
+      if (!o.error.empty()) throw std::runtime_error(o.error);
+      const bool check = enrolOutcome(job, o);
+      if (o.fromStore) ++lastBuild_.fromStore;
+      else if (o.pictureMade && o.picture.loaded()) {
+        ++lastBuild_.computed;
+        pending.push_back({job.id, o.digest, o.picture});
+        if (pending.size() >= 64) flush();
+      }
+      present = onRow(job);
       if (present && !t.asBool(QStringLiteral("dark"))) {
         // The outcome of the export copy is ignored: the row counts as exported anyway.
-        QFile source(hostPath(base + QLatin1String(kFaceBinSuffix)));
+        QFile source(hostPath(job.base + QLatin1String(kFaceBinSuffix)));
         if (source.open(QIODevice::ReadOnly)) {
           const QByteArray bytes = source.readAll();
           source.close();
-          writeFileAtomically(QLatin1String(kExportFolder) + exportFileName(ean, rowId), bytes);
+          writeFileAtomically(QLatin1String(kExportFolder) + exportFileName(job.ean, job.id), bytes);
         }
         t.edit();
         t.setField(QStringLiteral("dark"), true);
@@ -245,23 +326,15 @@ void FaceBase::walkModels(int& counter) {
       }
       if (check) ++counter;
     }
-    if (present) {
-      processPendingEvents();
-      present = backOn(row, rowId);
-    }
-    if (present) {
-      t.next();
-    } else {
-      // The row is gone: the one after it took its place.
-      if (row >= t.recordCount()) break;
-      t.moveTo(row);
-    }
+    if (present) processPendingEvents();
     if (counter == capacity_) break;
     if (present) {
       label_ = QStringLiteral("База моделей ") + QString::number(counter);
       if (onLabel) onLabel(label_);
     }
   }
+  flush();
+  store.prune();
 }
 
 void FaceBase::Button19Click() {
@@ -283,12 +356,38 @@ void FaceBase::Button19Click() {
       t.setNotificationsEnabled(notify);
       if (setBusy) setBusy(false);
       removeFile(station_.tempFile(QStringLiteral("CreateArreyModel.jpg")));
+      for (int k = 2; k <= std::max(buildWorkers_, 2); ++k)
+        removeFile(station_.tempFile(QStringLiteral("CreateArreyModel-%1.jpg").arg(k)));
     });
     if (t.isOpen()) walkModels(counter);
   }
   station_.showLog(QStringLiteral("  end - LUX"));
   station_.memoOut.clear();
   station_.memoOut.saveOrThrow(joinPath(station_.settings.flagDir, QStringLiteral("ArrayOk.txt")));
+}
+
+std::size_t FaceBase::forget(qint64 id) {
+  std::size_t gone = 0;
+  for (std::size_t i = records_.size(); i-- > 0;) {
+    if (records_[i].id != id) continue;
+    records_.erase(records_.begin() + long(i));
+    const auto at = descriptors_.begin() + long(i * fsdk::kDescriptorSize);
+    descriptors_.erase(at, at + fsdk::kDescriptorSize);
+    ++gone;
+  }
+  if (data_.isOpen()) TemplateStore(data_.database()).forget(id);
+  return gone;
+}
+
+bool FaceBase::stillActive(qint64 id) {
+  if (!data_.isOpen()) return true;
+  try {
+    const QVariant active =
+        data_.database().scalar(QStringLiteral("SELECT Active FROM Model WHERE id = ?"), {id});
+    return !active.isNull() && active.toLongLong() != 0;
+  } catch (const DatabaseError&) {
+    return true;  // the run that follows reports the database itself
+  }
 }
 
 QString FaceBase::probePath(const QString& filename, int mode) const {
@@ -346,12 +445,19 @@ void FaceBase::FaceRecognitionLuxand(const QString& filename, int mode, int& idM
     float threshold = 0;
     FSDK_GetMatchingThresholdAtFAR(float(farValue_) / 100.f, &threshold);
     if (const auto probe = fsdk::descriptorOf(p.Template)) {
-      const Match m = bestMatch(probe->data(), threshold);
-      if (m.index >= 0) {
+      // A model deleted or deactivated since the build leaves the base here, before it can answer.
+      for (;;) {
+        const Match m = bestMatch(probe->data(), threshold);
+        if (m.index < 0) break;
         const TFaceRecord& r = records_[std::size_t(m.index)];
+        if (!stillActive(r.id)) {
+          forget(r.id);
+          continue;
+        }
         best = m.similarity;
         idModel = r.id;
         name_fio = r.fio;
+        break;
       }
     }
     processPendingEvents();

@@ -11,6 +11,8 @@ namespace tavo {
 
 class DataStore;
 class Station;
+struct BuildJob;
+struct BuildOutcome;
 
 // One enrolled picture of the template base.
 struct TFaceRecord {
@@ -104,6 +106,20 @@ class FaceBase {
 
   // Appends a finished record (its template must come from the engine).
   void append(TFaceRecord record);
+  // Takes every record of the model out of the base (a model deleted or deactivated) and drops
+  // its stored template. Returns how many records went.
+  std::size_t forget(qint64 id);
+
+  // Worker threads of a build (0: the message thread does all the work). Default: 2, or
+  // $TAVO_BUILD_WORKERS.
+  void setBuildWorkers(int n) { buildWorkers_ = n; }
+  int buildWorkers() const { return buildWorkers_; }
+  // Figures of the last build: rows enrolled from the template store and worked out afresh.
+  struct BuildFigures {
+    int fromStore = 0;
+    int computed = 0;
+  };
+  const BuildFigures& lastBuild() const { return lastBuild_; }
 
   // Index of the best record for a probe descriptor: similarity at or above minSimilarity and
   // above 0; on ties in similarity the earlier record. -1 when none.
@@ -131,6 +147,10 @@ class FaceBase {
  private:
   void initializeEngine();
   void walkModels(int& counter);
+  // Applies one outcome of the build as EnrollPicture would; returns Threshold_Check.
+  bool enrolOutcome(const BuildJob& job, const BuildOutcome& o);
+  // Whether the model still exists and is active (true when the database cannot tell).
+  bool stillActive(qint64 id);
 
   Station& station_;
   DataStore& data_;
@@ -141,6 +161,8 @@ class FaceBase {
   std::vector<TFaceRecord> records_;
   std::vector<float> descriptors_;
   QString label_;
+  int buildWorkers_;
+  BuildFigures lastBuild_;
 };
 
 }  // namespace tavo

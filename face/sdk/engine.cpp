@@ -294,7 +294,9 @@ int FSDK_Initialize(const char* /*licenseKey*/) {
   if (dir.isEmpty()) return FSDKE_NETWORKS_MISSING;
   try {
     if (!std::getenv("OPENCV_LOG_LEVEL")) cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
-    cv::setNumThreads(2);
+    // Threads per network pass; $TAVO_CV_THREADS lets a benchmark compare (1 with two build workers).
+    const char* threads = std::getenv("TAVO_CV_THREADS");
+    cv::setNumThreads(threads && std::atoi(threads) > 0 ? std::atoi(threads) : 2);
     loadedNets = std::make_unique<FaceNets>(hostPath(dir), chosenDetector.load(), chosenDescriptor.load());
     netsInUse.store(loadedNets.get(), std::memory_order_release);
     return FSDKE_OK;

@@ -1,0 +1,140 @@
+#include "face/base_build.h"
+
+#include <QFile>
+#include <chrono>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "app/paths.h"
+#include "protect/face_file.h"
+
+namespace tavo {
+namespace {
+
+bool looksLikeJpeg(const QByteArray& d) {
+  return d.size() >= 4 && static_cast<unsigned char>(d[0]) == 0xFF && static_cast<unsigned char>(d[1]) == 0xD8 &&
+         static_cast<unsigned char>(d[2]) == 0xFF;
+}
+
+// The face file's picture as DecryptImage leaves it for enrolment: decoded, re-encoded as a JPEG
+// of quality 100 and written to `target`. False when the bytes are no picture.
+bool writeEnrolmentPicture(QByteArray bytes, const QString& target) {
+  removeFile(target);
+  applyKeyStream(bytes.data(), std::size_t(bytes.size()), kSystemKey);
+  if (!looksLikeJpeg(bytes)) return false;
+  std::vector<unsigned char> encoded;
+  try {
+    const cv::Mat raw(1, int(bytes.size()), CV_8UC1, bytes.data());
+    const cv::Mat picture = cv::imdecode(raw, cv::IMREAD_COLOR);
+    if (picture.empty()) return false;
+    if (!cv::imencode(".jpg", picture, encoded, {cv::IMWRITE_JPEG_QUALITY, 100})) return false;
+  } catch (const cv::Exception&) {
+    return false;
+  }
+  return writeFileAtomically(target, QByteArray(reinterpret_cast<const char*>(encoded.data()), qsizetype(encoded.size())));
+}
+
+}  // namespace
+
+BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, StoredTemplate>& stored,
+                          const QString& scratch, int detectionThreshold) {
+  BuildOutcome out;
+  const QString bin = job.base + QLatin1String(kFaceBinSuffix);
+  QFile file(hostPath(bin));
+  if (!file.open(QIODevice::ReadOnly)) {
+    out.error = QStringLiteral("Cannot open file \"%1\": %2").arg(bin, file.errorString()).toStdString();
+    return out;
+  }
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) {
+    out.error = QStringLiteral("Cannot read file \"%1\": %2").arg(bin, file.errorString()).toStdString();
+    return out;
+  }
+  out.digest = faceFileDigest(bytes);
+  if (const auto s = stored.find(job.id); s != stored.end() && s->second.digest == out.digest) {
+    out.pictureMade = true;
+    out.fromStore = true;
+    out.picture = s->second.picture();
+    return out;
+  }
+  out.pictureMade = writeEnrolmentPicture(bytes, scratch);
+  if (out.pictureMade) out.picture = templateOfPicture(scratch, detectionThreshold, kEnrolmentScale);
+  return out;
+}
+
+BuildPipeline::BuildPipeline(const std::vector<BuildJob>& jobs, const std::unordered_map<qint64, StoredTemplate>& stored,
+                             const std::vector<QString>& scratch, int workers, int detectionThreshold, int lookahead)
+    : jobs_(jobs), stored_(stored), threshold_(detectionThreshold),
+      inlineScratch_(scratch.empty() ? QString() : scratch.front()),
+      lookahead_(std::size_t(std::max(lookahead, 1))) {
+  for (int k = 0; k < workers && k < int(scratch.size()); ++k) {
+    const QString s = scratch[std::size_t(k)];
+    workers_.emplace_back([this, s] { work(s); });
+  }
+}
+
+BuildPipeline::~BuildPipeline() {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  for (auto& w : workers_) w.join();
+}
+
+void BuildPipeline::work(const QString& scratch) {
+  for (;;) {
+    std::size_t i;
+    {
+      std::unique_lock<std::mutex> g(lock_);
+      changed_.wait(g, [&] { return stop_ || next_ >= jobs_.size() || next_ < taken_ + lookahead_; });
+      if (stop_ || next_ >= jobs_.size()) return;
+      i = next_++;
+    }
+    BuildOutcome o;
+    if (jobs_[i].active) {
+      try {
+        o = buildOutcome(jobs_[i], stored_, scratch, threshold_);
+      } catch (const std::exception& e) {
+        o = BuildOutcome{};
+        o.error = e.what();
+      }
+    }
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      done_.emplace(i, std::move(o));
+    }
+    changed_.notify_all();
+  }
+}
+
+BuildOutcome BuildPipeline::take(std::size_t i, const std::function<void()>& idle) {
+  std::unique_lock<std::mutex> g(lock_);
+  for (;;) {
+    if (auto it = done_.find(i); it != done_.end()) {
+      BuildOutcome o = std::move(it->second);
+      done_.erase(it);
+      taken_ = i + 1;
+      g.unlock();
+      changed_.notify_all();
+      return o;
+    }
+    if (workers_.empty()) {
+      // No workers: the message thread does the work itself.
+      g.unlock();
+      BuildOutcome o;
+      if (jobs_[i].active) o = buildOutcome(jobs_[i], stored_, inlineScratch_, threshold_);
+      taken_ = i + 1;
+      return o;
+    }
+    if (idle) {
+      g.unlock();
+      idle();
+      g.lock();
+      if (done_.count(i)) continue;
+    }
+    changed_.wait_for(g, std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace tavo

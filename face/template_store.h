@@ -1,0 +1,62 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+
+#include "face/face_base.h"
+
+namespace tavo {
+
+class Database;
+
+// Digest of a face file's bytes (SHA-256): the key that ties a stored template to its picture.
+QByteArray faceFileDigest(const QByteArray& faceFileBytes);
+
+// Stored outcome of one model's face file: what templateOfPicture made of it. Only pictures that
+// loaded are stored; the descriptor is there when the template was obtained.
+struct StoredTemplate {
+  QByteArray digest;
+  int faceCode = FSDKE_FAILED, eyesCode = FSDKE_FAILED, templateCode = FSDKE_FAILED;
+  TFacePosition FacePosition{};
+  FSDK_Features FacialFeatures{};
+  fsdk::Descriptor descriptor{};  // the template's meaningful bytes (when complete)
+
+  // The outcome as templateOfPicture gave it (the template rebuilt from the descriptor).
+  PictureTemplate picture() const;
+};
+
+// The template store: table FaceTemplate of the station's database, one row per model, stamped
+// with fsdk::kEngineVersion and fsdk::kTemplateVersion. A row of another version, with a damaged
+// blob or an unknown digest is never used. Database errors never reach the caller: a store that
+// fails is switched off for the rest of the build (logged once) and the base is built without it.
+class TemplateStore {
+ public:
+  explicit TemplateStore(Database& db, std::function<void(const QString&)> log = {});
+
+  // Every usable row of this engine, by model id (read once at the start of a build).
+  std::unordered_map<qint64, StoredTemplate> loadAll();
+  // Stores (replaces) the outcome of a model's face file.
+  void put(qint64 modelId, const QByteArray& digest, const PictureTemplate& picture);
+  // Drops a model's row.
+  void forget(qint64 modelId);
+  // Drops rows of models that no longer exist and of other engine versions.
+  void prune();
+
+  bool enabled() const { return enabled_; }
+
+  // Row blobs, exposed for the tests that damage a row.
+  static QByteArray encodeDescriptor(const FSDK_FaceTemplate& t);
+  static std::optional<fsdk::Descriptor> decodeDescriptor(const QByteArray& blob);
+
+ private:
+  template <class F>
+  void guarded(const char* what, F f);
+
+  Database& db_;
+  std::function<void(const QString&)> log_;
+  bool enabled_ = true;
+};
+
+}  // namespace tavo
