@@ -170,6 +170,28 @@ bool positionValid(const TFacePosition* p, const cv::Mat& m) {
 
 FaceNets* nets() { return netsInUse.load(std::memory_order_acquire); }
 
+namespace {
+
+// The eyes and the template of one face ask for the landmarks of the same square of the same
+// picture: the last answer of each thread is kept. It holds a reference to the picture, so its
+// pixels cannot be freed and reused by another picture meanwhile (pictures are never written into).
+Landmarks landmarksOf(FaceNets& n, const cv::Mat& picture, const cv::Rect2f& square) {
+  thread_local struct {
+    cv::Mat picture;
+    cv::Rect2f square;
+    Landmarks points;
+  } last;
+  if (!last.picture.empty() && last.picture.data == picture.data && last.picture.size() == picture.size() &&
+      last.square == square)
+    return last.points;
+  last.points = n.landmarks(picture, square);
+  last.picture = picture;
+  last.square = square;
+  return last.points;
+}
+
+}  // namespace
+
 std::optional<TFacePosition> locateFace(FaceNets& n, const cv::Mat& bgr, float minScore, int inputSize) {
   auto largestOf = [](const std::vector<Detection>& found) {
     return std::max_element(found.begin(), found.end(), [](const Detection& a, const Detection& b) {
@@ -418,7 +440,7 @@ int FSDK_DetectEyesInRegion(HImage image, const TFacePosition* facePosition, FSD
     FaceNets* n = nets();
     if (!n) return int(FSDKE_NOT_INITIALIZED);
     const cv::Rect2f square = squareOf(*facePosition);
-    const Landmarks points = n->landmarks(m, square);
+    const Landmarks points = landmarksOf(*n, m, square);
     fillFeatures(points, facialFeatures);
     return int(eyesPlausible(points, square) ? FSDKE_OK : FSDKE_EYES_NOT_FOUND);
   });
@@ -433,7 +455,7 @@ int FSDK_GetFaceTemplateInRegion(HImage image, const TFacePosition* facePosition
     if (!positionValid(facePosition, m)) return int(FSDKE_INVALID_ARGUMENT);
     FaceNets* n = nets();
     if (!n) return int(FSDKE_NOT_INITIALIZED);
-    const Landmarks points = n->landmarks(m, squareOf(*facePosition));
+    const Landmarks points = landmarksOf(*n, m, squareOf(*facePosition));
     *faceTemplate = fsdk::templateOf(describeFace(*n, m, points));
     return int(FSDKE_OK);
   });
