@@ -10,6 +10,7 @@
 // box comes from that cascade as in the check-in (the engine's detector when it finds none). A
 // video file (.mp4, .avi, .mkv) stands for every 5th of its frames, printed as FILE#FRAME.
 #include "tools/face_spoof_command.h"
+#include "tools/face_eval.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,27 +44,11 @@ struct Row {
   bool face = false;
 };
 
+// The fields of a CSV line, trimmed.
 QStringList csvFields(const QString& line) {
-  QStringList out;
-  QString cur;
-  bool quoted = false;
-  for (int i = 0; i < line.size(); ++i) {
-    const QChar c = line[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') cur += '"', ++i;
-      else if (c == '"') quoted = false;
-      else cur += c;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      out << cur.trimmed();
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  out << cur.trimmed();
-  return out;
+  QStringList fields = tools::csvFields(line);
+  for (QString& f : fields) f = f.trimmed();
+  return fields;
 }
 
 bool readLabels(const QString& csv, std::vector<Row>& rows) {
