@@ -35,12 +35,7 @@ class Station {
   Station(const QString& dir) : dir_(dir) {}
   bool start() {
     QFile::remove(arrayOk());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TAVO_DRIVES", dir_ + "/drives");
-    env.insert("OPENCV_LOG_LEVEL", "ERROR");
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    p_.setProcessEnvironment(env);
+    p_.setProcessEnvironment(test::headlessStationEnvironment(dir_));
     p_.setWorkingDirectory(dir_);
     p_.setStandardOutputFile(QProcess::nullDevice());
     p_.setStandardErrorFile(QProcess::nullDevice());

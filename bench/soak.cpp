@@ -37,22 +37,10 @@ const QString kUnknown = QStringLiteral("4600000000017");
 const QString kClip = QStringLiteral("clips/subj01_timepoint01.mp4");
 constexpr int kStartMs = 180000;
 
-bool startStation(StationProcess& station) {
-  const int builds = station.output().count("end - LUX");
-  if (!station.start()) return false;
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < kStartMs && station.running() && station.output().count("end - LUX") == builds)
-    station.waitForLog(QStringLiteral("\x01"), 100);
-  return station.output().count("end - LUX") > builds;
-}
-
 QStringList sql(const StationProcess& station, const QString& statement, const QStringList& values = {}) {
-  QProcess p;
-  p.start(buildDir() + "/tools/tavolin-db", QStringList{"sql", station.programDir() + "FaceBase.mdb", statement} + values);
-  p.waitForFinished(60000);
-  if (p.exitCode() != 0) std::fprintf(stderr, "tavolin-db: %s\n", p.readAllStandardError().constData());
-  return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).mid(1);  // no header
+  const StationProcess::SqlResult r = station.sql(statement, values, 60000);
+  if (r.exitCode != 0) std::fprintf(stderr, "tavolin-db: %s\n", qPrintable(r.errors));
+  return r.rows.mid(1);  // no header
 }
 
 // Resident memory (MB) of the station program of this program directory.
@@ -104,7 +92,7 @@ int main(int argc, char** argv) {
   station.writeIni("tavo.ini", "[param]\r\nWebCam=" + testData(kClip).toUtf8() + "\r\nSoundEnabled=0\r\n");
 
   // The enrolled face: the station's own picture of the clip from a first check-in.
-  if (!startStation(station) || checkIn(station, kUnknown).isEmpty()) {
+  if (!station.startAndWaitForBase(kStartMs) || checkIn(station, kUnknown).isEmpty()) {
     std::printf("the station did not start or answer: stop\n%s\n", qPrintable(station.output()));
     return 1;
   }
@@ -116,7 +104,7 @@ int main(int argc, char** argv) {
       {kEan, modelName});
   sql(station, "DELETE FROM Works");
   for (const QString& f : filesUnder(station.drive("Face/Work"))) QFile::remove(station.drive("Face/Work/" + f));
-  if (!startStation(station)) {
+  if (!station.startAndWaitForBase(kStartMs)) {
     std::printf("the station did not start again: stop\n");
     return 1;
   }

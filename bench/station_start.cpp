@@ -46,12 +46,7 @@ struct StartFigures {
 StartFigures startOnce(const QString& dir, const QString& arrayOk) {
   QFile::remove(arrayOk);
   QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("TAVO_DRIVES", dir + "/drives");
-  env.insert("OPENCV_LOG_LEVEL", "ERROR");
-  env.remove("DISPLAY");
-  env.remove("WAYLAND_DISPLAY");
-  p.setProcessEnvironment(env);
+  p.setProcessEnvironment(test::headlessStationEnvironment(dir));
   p.setWorkingDirectory(dir);
   p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   p.setStandardOutputFile(QProcess::nullDevice());

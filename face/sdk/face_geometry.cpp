@@ -64,6 +64,32 @@ Similarity fitSimilarity(const std::vector<cv::Point2d>& p, const std::vector<cv
 const cv::Point2d kChip112[5] = {
     {38.2946, 51.6963}, {73.5318, 51.5014}, {56.0252, 71.7366}, {41.5493, 92.3655}, {70.7299, 92.2041}};
 
+// The size x size chip whose pixels t takes into the picture. A picture well above the chip's scale
+// is area-downsampled first (only the part the chip covers), so the warp does not alias.
+cv::Mat warpChip(const cv::Mat& bgr, const Similarity& t, int size) {
+  cv::Mat source = bgr;
+  double a = t.a, b = t.b;
+  cv::Point2d qm = t.qm;
+  if (t.scale() > 1.5) {
+    std::vector<cv::Point2f> corners;
+    for (const cv::Point2d c : {cv::Point2d(0, 0), cv::Point2d(size, 0), cv::Point2d(0, size), cv::Point2d(size, size)})
+      corners.emplace_back(t.apply(c));
+    const cv::Rect area = (cv::boundingRect(corners) + cv::Size(2, 2) - cv::Point(1, 1)) & cv::Rect(0, 0, bgr.cols, bgr.rows);
+    if (area.empty()) return cv::Mat(size, size, CV_8UC3, cv::Scalar::all(0));
+    const double shrink = 1 / t.scale();
+    cv::resize(bgr(area), source, cv::Size(), shrink, shrink, cv::INTER_AREA);
+    qm = (qm - cv::Point2d(area.x, area.y)) * shrink;
+    a *= shrink, b *= shrink;
+  }
+  // Chip -> picture: x' = a x - b y + tx, y' = b x + a y + ty.
+  const double tx = qm.x - (a * t.pm.x - b * t.pm.y), ty = qm.y - (b * t.pm.x + a * t.pm.y);
+  const cv::Matx23d chipToPicture(a, -b, tx, b, a, ty);
+  cv::Mat chip;
+  cv::warpAffine(source, chip, cv::Mat(chipToPicture), cv::Size(size, size),
+                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+  return chip;
+}
+
 }  // namespace
 
 void fillFeatures(const Landmarks& points, FSDK_Features* features) {
@@ -92,49 +118,13 @@ bool eyesPlausible(const Landmarks& points, const cv::Rect2f& square) {
 cv::Mat resnetChip(const cv::Mat& bgr, const Landmarks& points) {
   const int size = 150;
   const double padding = 0.25;
-  // Least-squares similarity (a, b, tx, ty) taking chip points to picture points.
-  double pmx = 0, pmy = 0, qmx = 0, qmy = 0;
-  std::vector<cv::Point2d> p(51), q(51);
+  std::vector<cv::Point2d> chip(51), found(51);
   for (int i = 0; i < 51; ++i) {
-    p[i] = {(padding + kMeanFaceX[i]) / (2 * padding + 1) * size, (padding + kMeanFaceY[i]) / (2 * padding + 1) * size};
-    q[i] = points[17 + i];
-    pmx += p[i].x, pmy += p[i].y, qmx += q[i].x, qmy += q[i].y;
+    chip[i] = {(padding + kMeanFaceX[i]) / (2 * padding + 1) * size, (padding + kMeanFaceY[i]) / (2 * padding + 1) * size};
+    found[i] = points[17 + i];
   }
-  pmx /= 51, pmy /= 51, qmx /= 51, qmy /= 51;
-  double sa = 0, sb = 0, norm = 0;
-  for (int i = 0; i < 51; ++i) {
-    const double px = p[i].x - pmx, py = p[i].y - pmy, qx = q[i].x - qmx, qy = q[i].y - qmy;
-    sa += px * qx + py * qy;
-    sb += px * qy - py * qx;
-    norm += px * px + py * py;
-  }
-  double a = sa / norm, b = sb / norm;
-  // Scale of the picture per chip pixel: shrink the picture first when it is well above 1.
-  double scale = std::hypot(a, b);
-  cv::Mat source = bgr;
-  double shrink = 1;
-  if (scale > 1.5) {
-    shrink = 1 / scale;
-    // Only the part of the picture that the chip covers.
-    std::vector<cv::Point2f> corners;
-    for (const cv::Point2d c : {cv::Point2d(0, 0), cv::Point2d(size, 0), cv::Point2d(0, size), cv::Point2d(size, size)})
-      corners.emplace_back(static_cast<float>(a * (c.x - pmx) - b * (c.y - pmy) + qmx),
-                           static_cast<float>(b * (c.x - pmx) + a * (c.y - pmy) + qmy));
-    const cv::Rect area = (cv::boundingRect(corners) + cv::Size(2, 2) - cv::Point(1, 1)) & cv::Rect(0, 0, bgr.cols, bgr.rows);
-    if (area.empty()) return cv::Mat(size, size, CV_8UC3, cv::Scalar::all(0));
-    cv::resize(bgr(area), source, cv::Size(), shrink, shrink, cv::INTER_AREA);
-    qmx = (qmx - area.x) * shrink, qmy = (qmy - area.y) * shrink;
-    a *= shrink, b *= shrink;
-  }
-  // Chip -> picture: x' = a x - b y + tx, y' = b x + a y + ty.
-  const double tx = qmx - (a * pmx - b * pmy), ty = qmy - (b * pmx + a * pmy);
-  const cv::Matx23d chipToPicture(a, -b, tx, b, a, ty);
-  cv::Mat chip;
-  cv::warpAffine(source, chip, cv::Mat(chipToPicture), cv::Size(size, size),
-                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, cv::Scalar::all(0));
-  return chip;
+  return warpChip(bgr, fitSimilarity(chip, found), size);
 }
-
 
 cv::Rect2f landmarkSquare(const Landmarks& points) {
   // The mean face's unit square fitted onto landmarks 17..67 (brows, nose, eyes, mouth), grown to
@@ -155,30 +145,10 @@ cv::Rect2f landmarkSquare(const Landmarks& points) {
 cv::Mat featureChip(const cv::Mat& bgr, const Landmarks& points) {
   const cv::Point2d five[5] = {cv::Point2d(mean(points, 36, 41)), cv::Point2d(mean(points, 42, 47)),
                                cv::Point2d(points[30]), cv::Point2d(points[48]), cv::Point2d(points[54])};
-  const Similarity t = fitSimilarity(std::vector<cv::Point2d>(std::begin(kChip112), std::end(kChip112)),
-                                     std::vector<cv::Point2d>(std::begin(five), std::end(five)));
-  const int size = 112;
-  // Shrink a large face first (area averaging) so the warp does not alias.
-  cv::Mat source = bgr;
-  double a = t.a, b = t.b;
-  cv::Point2d qm = t.qm;
-  if (t.scale() > 1.5) {
-    std::vector<cv::Point2f> corners;
-    for (const cv::Point2d c : {cv::Point2d(0, 0), cv::Point2d(size, 0), cv::Point2d(0, size), cv::Point2d(size, size)})
-      corners.emplace_back(t.apply(c));
-    const cv::Rect area = (cv::boundingRect(corners) + cv::Size(2, 2) - cv::Point(1, 1)) & cv::Rect(0, 0, bgr.cols, bgr.rows);
-    if (area.empty()) return cv::Mat(size, size, CV_8UC3, cv::Scalar::all(0));
-    const double shrink = 1 / t.scale();
-    cv::resize(bgr(area), source, cv::Size(), shrink, shrink, cv::INTER_AREA);
-    qm = (qm - cv::Point2d(area.x, area.y)) * shrink;
-    a *= shrink, b *= shrink;
-  }
-  const double tx = qm.x - (a * t.pm.x - b * t.pm.y), ty = qm.y - (b * t.pm.x + a * t.pm.y);
-  const cv::Matx23d chipToPicture(a, -b, tx, b, a, ty);
-  cv::Mat chip;
-  cv::warpAffine(source, chip, cv::Mat(chipToPicture), cv::Size(size, size),
-                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, cv::Scalar::all(0));
-  return chip;
+  return warpChip(bgr,
+                  fitSimilarity(std::vector<cv::Point2d>(std::begin(kChip112), std::end(kChip112)),
+                                std::vector<cv::Point2d>(std::begin(five), std::end(five))),
+                  112);
 }
 
 }  // namespace tavo::fsdk::detail

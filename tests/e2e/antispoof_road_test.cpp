@@ -21,22 +21,12 @@ namespace {
 const QString kEan = QStringLiteral("2200000169020");
 const QString kUnknown = QStringLiteral("4600000000017");
 
-bool startStation(StationProcess& station) {
-  const int builds = station.output().count("end - LUX");
-  if (!station.start()) return false;
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < 120000 && station.running() && station.output().count("end - LUX") == builds)
-    station.waitForLog(QStringLiteral("\x01"), 100);
-  return station.output().count("end - LUX") > builds;
-}
-
+// Statements on the station's database through tavolin-db; rows as tab-separated lines (header
+// first).
 QStringList sql(const StationProcess& station, const QString& statement, const QStringList& values = {}) {
-  QProcess p;
-  p.start(buildDir() + "/tools/tavolin-db", QStringList{"sql", station.programDir() + "FaceBase.mdb", statement} + values);
-  p.waitForFinished(30000);
-  EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-  return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  const StationProcess::SqlResult r = station.sql(statement, values);
+  EXPECT_EQ(r.exitCode, 0) << r.errors.toStdString();
+  return r.rows;
 }
 
 // A two-second MJPEG video of one still picture.
@@ -62,7 +52,7 @@ TEST(AntiSpoofRoad, PrintedPhotoIsRefusedAsSpoofWhileTheLiveCaptureIsConfirmed) 
 
   // The model: the station's own picture of the live capture, taken for a barcode without models.
   station.writeIni("tavo.ini", ini(live, true));
-  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_TRUE(station.startAndWaitForBase(120000)) << station.output().toStdString();
   ASSERT_EQ(secondLine(checkIn(station, kUnknown)).isEmpty(), false) << station.output().toStdString();
   EXPECT_EQ(station.stop(SIGTERM), 0);
   const QString model = QStringLiteral("20190101-0B7C2D3E-4F50-6172-8394-A5B6C7D8E9F0");
@@ -70,7 +60,7 @@ TEST(AntiSpoofRoad, PrintedPhotoIsRefusedAsSpoofWhileTheLiveCaptureIsConfirmed) 
   sql(station, "INSERT INTO Model (EAN, Active, FileName, DateInsert) VALUES (?, 1, ?, '2019-01-01T08:00:00')", {kEan, model});
 
   // The live person: confirmed at the first attempt as without the check, the score logged.
-  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_TRUE(station.startAndWaitForBase(120000)) << station.output().toStdString();
   QByteArray answer = checkIn(station, kEan);
   const QString livePhoto = secondLine(answer);
   EXPECT_EQ(answer, lines({kEan, livePhoto, kEan})) << station.output().toStdString();
@@ -82,7 +72,7 @@ TEST(AntiSpoofRoad, PrintedPhotoIsRefusedAsSpoofWhileTheLiveCaptureIsConfirmed) 
   // The printed photo of the same person: three attempts, each judged an attack and tagged, the
   // answer "spoof" whatever the similarity.
   station.writeIni("tavo.ini", ini(print, true));
-  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_TRUE(station.startAndWaitForBase(120000)) << station.output().toStdString();
   answer = checkIn(station, kEan);
   const QString lastPhoto = secondLine(answer);
   EXPECT_EQ(answer, lines({kEan, lastPhoto, "spoof"})) << station.output().toStdString();
@@ -96,7 +86,7 @@ TEST(AntiSpoofRoad, PrintedPhotoIsRefusedAsSpoofWhileTheLiveCaptureIsConfirmed) 
   // AntiSpoof=0: the check-in as before, no liveness judged.
   station.writeIni("tavo.ini", ini(print, false));
   const int judged = station.output().count("*spoof - ") + station.output().count("*live - ");
-  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_TRUE(station.startAndWaitForBase(120000)) << station.output().toStdString();
   answer = checkIn(station, kEan);
   EXPECT_NE(answer.split('\n').value(2).trimmed(), "spoof");
   EXPECT_EQ(station.output().count("*spoof - ") + station.output().count("*live - "), judged);

@@ -29,17 +29,6 @@ const QString kClip1 = QStringLiteral("clips/subj01_timepoint01.mp4");
 const QString kClip2 = QStringLiteral("clips/subj02_timepoint01.mp4");
 constexpr int kStartMs = 120000;
 
-// Starts the station and waits until its template base is built (the poll runs from then on).
-bool startStation(StationProcess& station) {
-  const int builds = station.output().count("end - LUX");
-  if (!station.start()) return false;
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < kStartMs && station.running() && station.output().count("end - LUX") == builds)
-    station.waitForLog(QStringLiteral("\x01"), 100);
-  return station.output().count("end - LUX") > builds;
-}
-
 QByteArray webCamIni(const QString& clip) {
   return "[param]\r\nWebCam=" + testData(clip).toUtf8() + "\r\nSoundEnabled=0\r\n";
 }
@@ -47,11 +36,9 @@ QByteArray webCamIni(const QString& clip) {
 // Statements on the station's database through tavolin-db; rows as tab-separated lines (header
 // first).
 QStringList sql(const StationProcess& station, const QString& statement, const QStringList& values = {}) {
-  QProcess p;
-  p.start(buildDir() + "/tools/tavolin-db", QStringList{"sql", station.programDir() + "FaceBase.mdb", statement} + values);
-  p.waitForFinished(30000);
-  EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-  return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  const StationProcess::SqlResult r = station.sql(statement, values);
+  EXPECT_EQ(r.exitCode, 0) << r.errors.toStdString();
+  return r.rows;
 }
 
 
@@ -75,7 +62,7 @@ TEST(CheckInRoad, UnknownThenConfirmedThenAnotherPersonWithTheClipsAsWebCamera) 
 
   // 1. A barcode without models: one picture, "not found".
   station.writeIni("tavo.ini", webCamIni(kClip1));
-  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_TRUE(station.startAndWaitForBase(kStartMs)) << station.output().toStdString();
   QByteArray answer = checkIn(station, kEan);
   ASSERT_FALSE(answer.isEmpty()) << station.output().toStdString();
   const QString unknownPhoto = secondLine(answer);
@@ -89,7 +76,7 @@ TEST(CheckInRoad, UnknownThenConfirmedThenAnotherPersonWithTheClipsAsWebCamera) 
 
   // 2. The same person's face enrolled: confirmed at once.
   enrolLastPicture(station, kEan);
-  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_TRUE(station.startAndWaitForBase(kStartMs)) << station.output().toStdString();
   answer = checkIn(station, kEan);
   const QString confirmedPhoto = secondLine(answer);
   EXPECT_EQ(answer, lines({kEan, confirmedPhoto, kEan})) << station.output().toStdString();
@@ -121,7 +108,7 @@ TEST(CheckInRoad, UnknownThenConfirmedThenAnotherPersonWithTheClipsAsWebCamera) 
   // 3. Another person in front of the camera: three attempts, "low percent".
   sql(station, "UPDATE Model SET DateLastSimilarity = NULL");
   station.writeIni("tavo.ini", webCamIni(kClip2));
-  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_TRUE(station.startAndWaitForBase(kStartMs)) << station.output().toStdString();
   answer = checkIn(station, kEan);
   const QString lastPhoto = secondLine(answer);
   EXPECT_EQ(answer, lines({kEan, lastPhoto, "low percent"})) << station.output().toStdString();
@@ -143,7 +130,7 @@ TEST(CheckInRoad, ConfirmedFromAnRtspStream) {
 
   // The model: a frame of clip 1 taken by the station itself from the file camera.
   station.writeIni("tavo.ini", webCamIni(kClip1));
-  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_TRUE(station.startAndWaitForBase(kStartMs)) << station.output().toStdString();
   ASSERT_FALSE(checkIn(station, kUnknown).isEmpty()) << station.output().toStdString();
   EXPECT_EQ(station.stop(SIGTERM), 0);
   enrolLastPicture(station, kEan);
@@ -153,7 +140,7 @@ TEST(CheckInRoad, ConfirmedFromAnRtspStream) {
   ASSERT_TRUE(server.ready());
   server.start();
   station.writeIni("tavo.ini", "[param]\r\nCam_RTSP=1\r\nRTSP=" + server.url().toUtf8() + "\r\nSoundEnabled=0\r\n");
-  ASSERT_TRUE(startStation(station)) << station.output().toStdString();
+  ASSERT_TRUE(station.startAndWaitForBase(kStartMs)) << station.output().toStdString();
   QThread::msleep(3000);  // the stream's first key frame
   const QByteArray answer = checkIn(station, kEan);
   EXPECT_EQ(answer, lines({kEan, secondLine(answer), kEan})) << station.output().toStdString();

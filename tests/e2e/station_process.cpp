@@ -35,16 +35,32 @@ void StationProcess::writeIni(const QString& name, const QByteArray& content) {
 }
 
 bool StationProcess::start(const QStringList& extraArgs) {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("TAVO_DRIVES", dir_.path() + "/drives");
-  env.insert("OPENCV_LOG_LEVEL", "ERROR");
-  env.remove("DISPLAY");
-  env.remove("WAYLAND_DISPLAY");
-  env.remove("QT_QPA_PLATFORM");
-  process_.setProcessEnvironment(env);
+  process_.setProcessEnvironment(headlessStationEnvironment(dir_.path()));
   process_.setWorkingDirectory(dir_.path());
   process_.start(programDir() + "tavolin", QStringList{"--headless", "--program-dir", dir_.path()} + extraArgs);
   return process_.waitForStarted(10000);
+}
+
+bool StationProcess::startAndWaitForBase(int timeoutMs) {
+  const int builds = output().count("end - LUX");
+  if (!start()) return false;
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < timeoutMs && running() && output().count("end - LUX") == builds)
+    waitForLog(QStringLiteral("\x01"), 100);
+  return output().count("end - LUX") > builds;
+}
+
+StationProcess::SqlResult StationProcess::sql(const QString& statement, const QStringList& values,
+                                              int timeoutMs) const {
+  QProcess p;
+  p.start(buildDir() + "/tools/tavolin-db", QStringList{"sql", programDir() + "FaceBase.mdb", statement} + values);
+  p.waitForFinished(timeoutMs);
+  SqlResult r;
+  r.exitCode = p.exitCode();
+  r.errors = QString::fromUtf8(p.readAllStandardError());
+  r.rows = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  return r;
 }
 
 QString StationProcess::output() {

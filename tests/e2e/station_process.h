@@ -18,6 +18,16 @@ class StationProcess {
   void writeIni(const QString& name, const QByteArray& content);
 
   bool start(const QStringList& extraArgs = {});
+  // Starts it and waits until its template base is built (the poll runs from then on).
+  bool startAndWaitForBase(int timeoutMs);
+  // A statement on the station's database through tavolin-db; rows as tab-separated lines,
+  // header first.
+  struct SqlResult {
+    int exitCode = -1;
+    QString errors;
+    QStringList rows;
+  };
+  SqlResult sql(const QString& statement, const QStringList& values = {}, int timeoutMs = 30000) const;
   // Waits until a log line containing fragment has appeared on stdout.
   bool waitForLog(const QString& fragment, int timeoutMs);
   QString output();  // everything printed so far (stdout and stderr)

@@ -25,6 +25,16 @@ QString testDataDir() {
 
 QString testData(const QString& relative) { return testDataDir() + '/' + relative; }
 
+QProcessEnvironment headlessStationEnvironment(const QString& dir) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TAVO_DRIVES", dir + "/drives");
+  env.insert("OPENCV_LOG_LEVEL", "ERROR");
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
+  env.remove("QT_QPA_PLATFORM");
+  return env;
+}
+
 QString thirdPartyDir() { return sourceDir() + QStringLiteral("/third_party"); }
 
 QByteArray readFile(const QString& hostPath) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -8,7 +9,11 @@ namespace tavo::test {
 QString sourceDir();    // the repository
 QString buildDir();     // the CMake build folder
 QString testDataDir();  // ../shared/testdata beside the repository (or $TAVO_TESTDATA)
-QString testData(const QString& relative);  // a file under testDataDir()
+QString testData(const QString& relative);
+
+// The environment of the station program run headless over the program directory dir: its drives
+// inside dir, quiet OpenCV, no display.
+QProcessEnvironment headlessStationEnvironment(const QString& dir);  // a file under testDataDir()
 QString thirdPartyDir();  // third_party/ of the repository: weights and cascades from the set-up
 
 QByteArray readFile(const QString& hostPath);
