@@ -1,5 +1,7 @@
 #include "app/picture_limits.h"
 
+#include <algorithm>
+
 #include <QtGlobal>
 
 namespace tavo {
@@ -22,7 +24,12 @@ std::optional<QSize> sized(qint64 w, qint64 h) {
 std::optional<QSize> jpegSize(const QByteArray& b) {
   qsizetype i = 2;
   while (i + 4 <= b.size()) {
-    if (byteAt(b, i) != 0xFF) return std::nullopt;
+    // Read as libjpeg reads it, or a header it decodes could slip past: stray bytes between
+    // segments are skipped, and a length under 2 is an empty segment.
+    if (byteAt(b, i) != 0xFF) {
+      ++i;
+      continue;
+    }
     const unsigned marker = byteAt(b, i + 1);
     if (marker == 0xFF) {  // fill byte
       ++i;
@@ -33,8 +40,7 @@ std::optional<QSize> jpegSize(const QByteArray& b) {
       continue;
     }
     if (marker == 0xDA || marker == 0xD9) return std::nullopt;  // scan before any frame header
-    const unsigned length = be16(b, i + 2);
-    if (length < 2) return std::nullopt;
+    const unsigned length = std::max(be16(b, i + 2), 2u);
     const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (frame) {
       if (i + 9 > b.size()) return std::nullopt;

@@ -64,6 +64,11 @@ TEST(PictureLimits, TheLimitIsFiftyMegapixels) {
   const QString why = pictureSizeProblem(withPngSize(png, 10000, 5001), "one row more");
   EXPECT_TRUE(why.contains("10000 x 5001")) << why.toStdString();
   EXPECT_FALSE(pictureSizeProblem(withPngSize(png, 0xFFFFFFFFu, 0xFFFFFFFFu), "absurd").isEmpty());
+  // libjpeg decodes past a segment length under 2 and stray bytes between segments (found by
+  // fuzzing: 251 bytes that decoded to 1.4 GB), so the probe must read the frame behind them too.
+  const QByteArray lenientJpeg("\xFF\xD8\xFF\xE0\x00\x01\x00\x00\xFF\xC0\x00\x11\x08\x4E\x20\x4E\x20\x03\x01\x11\x00", 21);
+  EXPECT_EQ(pictureHeaderSize(lenientJpeg), QSize(20000, 20000));
+  EXPECT_FALSE(pictureSizeProblem(lenientJpeg, "lenient header").isEmpty());
 }
 
 class OversizedPictureTest : public ::testing::Test, protected StationOnDisk {
