@@ -1,7 +1,10 @@
 #include "app/station_app.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <stdexcept>
+
+#include "app/paths.h"
 
 namespace tavo {
 
@@ -17,6 +20,10 @@ StationApp::StationApp(Station& station, const QString& programPath) : station_(
   timer2_.setInterval(kFirstCropMs);
   connect(&timer1_, &QTimer::timeout, this, &StationApp::timer1Timer);
   connect(&timer2_, &QTimer::timeout, this, &StationApp::timer2Timer);
+  // Only while Timer1 runs: a request that comes during other work waits for it, as before.
+  connect(&flagWatch_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    if (timer1_.isActive()) timer1Timer();
+  });
   steps.readSettings = [this] {
     const QString programDir = station_.settings.programPath;
     station_.settings = Settings::read(programDir, station_.locale);
@@ -57,7 +64,17 @@ void StationApp::requestQuit() {
 int StationApp::exec() { return quitRequested_ ? 0 : QCoreApplication::exec(); }
 
 void StationApp::timer1Timer() {
+  watchFlagFolder();
   if (poll) poll();
+}
+
+void StationApp::watchFlagFolder() {
+  // The folder is taken from the settings at every tick, as the poll does.
+  const QString folder = station_.settings.flagDir.isEmpty() ? QString() : hostPath(station_.settings.flagDir);
+  if (folder == watchedFlagFolder_ && (folder.isEmpty() || !flagWatch_.directories().isEmpty())) return;
+  if (!flagWatch_.directories().isEmpty()) flagWatch_.removePaths(flagWatch_.directories());
+  watchedFlagFolder_ = folder;
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) flagWatch_.addPath(folder);
 }
 
 void StationApp::timer2Timer() {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -56,12 +57,17 @@ class StationApp : public QObject {
  private:
   void timer1Timer();
   void timer2Timer();
+  void watchFlagFolder();
 
   Station& station_;
   WindowPort headlessWindow_;
   WindowPort* window_ = &headlessWindow_;
   QTimer timer1_;
   QTimer timer2_;
+  // A request written into a local flag folder is polled at once rather than at the next tick;
+  // Timer1 still finds what the watch misses (network mounts report no changes).
+  QFileSystemWatcher flagWatch_;
+  QString watchedFlagFolder_;
   bool startUpSucceeded_ = false;
   bool shutDown_ = false;
   bool quitRequested_ = false;

@@ -54,7 +54,7 @@ bool waitFor(const QString& path, int timeoutMs) {
   t.start();
   while (!QFile::exists(hostPath(path))) {
     if (t.elapsed() >= timeoutMs) return false;
-    QThread::msleep(20);
+    QThread::msleep(5);
   }
   return true;
 }

@@ -4,6 +4,7 @@
 
 namespace cv {
 class CascadeClassifier;
+class Mat;
 }
 
 namespace tavo {
@@ -23,8 +24,10 @@ struct PhotoResult {
   int cBottom = 0;
   int cHeight = 0;
   int cWidth = 0;
-  // Eyes + nose + mouth counted for the face the results belong to (3 or more passes).
+  // Eyes + nose + mouth counted for the face the results belong to (3 or more passes);
+  // kNotSearched for the last face of mode 3, where the count could change no result.
   int features = 0;
+  static constexpr int kNotSearched = -1;
 };
 
 // Face detection and crop with Haar cascades (held by the model editor window in the original
@@ -67,6 +70,13 @@ class FaceCropper {
   PhotoResult PhotoGet(int mode, const QString& file_source, EditorPictureView* view = nullptr);
 
  private:
+  struct FeatureCount {
+    int eyes = 0, noses = 0, mouths = 0;
+    int total() const { return eyes + noses + mouths; }
+  };
+  // Searches eyes, nose and mouth inside a face square of the picture, marking each into it.
+  FeatureCount markFeatures(cv::Mat& area);
+
   Station& station_;
   WebCamera* webCamera_;
   std::unique_ptr<cv::CascadeClassifier> cascade_face;

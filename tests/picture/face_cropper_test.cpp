@@ -49,7 +49,7 @@ class PhotoGetTest : public PictureTest {
 
 TEST_F(PhotoGetTest, FaceFoundWithItsMarginsAndSquare) {
   const PhotoResult r = checkSingleFace(powell, 0.3);
-  EXPECT_GE(r.features, 3);
+  EXPECT_EQ(r.features, PhotoResult::kNotSearched);  // the only face: its features change nothing
   EXPECT_GT(r.cTop, 0);
   // Mode 3: no marked picture, the editor's box untouched, its picture still cleared.
   EXPECT_FALSE(QFileInfo::exists(temp("model_f.jpg")));
@@ -84,7 +84,7 @@ TEST_F(PhotoGetTest, SquareAtRightAndBottomEdgesIsCut) {
 TEST_F(PhotoGetTest, SecondFaceWinsWhenOnlyItPassesTheFeatureTest) {
   const cv::Mat weak = lfw("George_W_Bush_0006");  // fewer than three features found
   placeWorkingPicture(weak);
-  ASSERT_LT(cropper.PhotoGet(3, QString()).features, 3);
+  ASSERT_LT(cropper.PhotoGet(2, temp("model_full.jpg")).features, 3);
   // Side by side, in whichever order makes the detector return the weak face first.
   cv::Mat img, working;
   std::vector<cv::Rect> faces;
@@ -95,11 +95,54 @@ TEST_F(PhotoGetTest, SecondFaceWinsWhenOnlyItPassesTheFeatureTest) {
     ASSERT_EQ(faces.size(), 2u);
     if ((faces[0].x < 250) == weakLeft) break;
   }
-  const PhotoResult r = cropper.PhotoGet(3, QString());
+  station.settings.modelRadius = station.settings.workRadius;
+  const PhotoResult r = cropper.PhotoGet(2, temp("model_full.jpg"));
   const PhotoResult want = expectedFor(faces[1], station.settings.workRadius, img.size());
   EXPECT_EQ(fields(r), fields(want));
   EXPECT_GE(r.features, 3);
   EXPECT_LT(meanDiff(readImage(temp("model_face.jpg")), working(squareOf(want, img.size()))), 4.0);
+}
+
+// Mode 3 leaves out the feature search of the last face, which no result depends on: its
+// results, face file and log must be those of the full search (mode 2 on the same file), also
+// where faces fail the test and where a later face's square holds an earlier face's marks.
+TEST_F(PhotoGetTest, Mode3GivesWhatTheFullSearchGives) {
+  cv::Mat pair;
+  cv::hconcat(lfw("George_W_Bush_0006"), powell, pair);
+  cv::Mat overlapping;  // two faces whose squares overlap
+  cv::hconcat(powell(cv::Rect(0, 0, 180, 250)), lfw("George_W_Bush_0006")(cv::Rect(50, 0, 200, 250)), overlapping);
+  const struct {
+    const char* name;
+    cv::Mat picture;
+  } cases[] = {{"one face", powell},
+               {"weak face and strong face", pair},
+               {"overlapping squares", overlapping},
+               {"group, 2 faces found", readImage(testData("samples/014_5.jpg"))},
+               {"group, 3 faces found", readImage(testData("groups/2008_002506.jpg"))},
+               {"collage of 24", readImage(testData("groups/bald_guys.jpg"))},
+               {"no face", readImage(testData("groups/dogs.jpg"))}};
+  station.settings.modelRadius = station.settings.workRadius = 0.3;
+  int passedBeforeTheLast = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_FALSE(c.picture.empty());
+    placeWorkingPicture(c.picture);
+    station.log.clear();
+    const PhotoResult full = cropper.PhotoGet(2, temp("model_full.jpg"));
+    const QByteArray fullFace = readFile(temp("model_face.jpg"));
+    const QStringList fullLog = station.log.lines();
+    station.log.clear();
+    const PhotoResult fast = cropper.PhotoGet(3, QString());
+    EXPECT_EQ(fields(fast), fields(full));
+    EXPECT_EQ(readFile(temp("model_face.jpg")), fullFace);
+    EXPECT_EQ(station.log.lines().size(), fullLog.size());
+    if (fast.the_fase && fast.features != PhotoResult::kNotSearched) {
+      EXPECT_EQ(fast.features, full.features);
+      EXPECT_GE(fast.features, 3);
+      ++passedBeforeTheLast;
+    }
+  }
+  EXPECT_GE(passedBeforeTheLast, 2);
 }
 
 TEST_F(PhotoGetTest, NoFaceSavesTheWholePicture) {
@@ -124,7 +167,7 @@ TEST_F(PhotoGetTest, MissingCascades) {
     FaceCropper partial(station);
     partial.loadCascades();
     QFile::rename(dir.file("aside.xml"), dir.file(c.file));
-    const PhotoResult r = partial.PhotoGet(3, QString());
+    const PhotoResult r = partial.PhotoGet(2, temp("model_full.jpg"));
     EXPECT_TRUE(r.the_fase);
     EXPECT_LE(r.features, c.most);
   }
