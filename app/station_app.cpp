@@ -20,9 +20,15 @@ StationApp::StationApp(Station& station, const QString& programPath) : station_(
   timer2_.setInterval(kFirstCropMs);
   connect(&timer1_, &QTimer::timeout, this, &StationApp::timer1Timer);
   connect(&timer2_, &QTimer::timeout, this, &StationApp::timer2Timer);
-  // Only while Timer1 runs: a request that comes during other work waits for it, as before.
+  // Only while Timer1 runs: a request that comes during other work waits for it, as before. A
+  // burst of changes (another machine writing many files) gives one poll, not one per change.
   connect(&flagWatch_, &QFileSystemWatcher::directoryChanged, this, [this] {
-    if (timer1_.isActive()) timer1Timer();
+    if (flagPollQueued_) return;
+    flagPollQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+      flagPollQueued_ = false;
+      if (timer1_.isActive()) timer1Timer();
+    });
   });
   steps.readSettings = [this] {
     const QString programDir = station_.settings.programPath;

@@ -68,6 +68,7 @@ class StationApp : public QObject {
   // Timer1 still finds what the watch misses (network mounts report no changes).
   QFileSystemWatcher flagWatch_;
   QString watchedFlagFolder_;
+  bool flagPollQueued_ = false;
   bool startUpSucceeded_ = false;
   bool shutDown_ = false;
   bool quitRequested_ = false;

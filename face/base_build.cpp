@@ -6,6 +6,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/paths.h"
+#include "app/picture_limits.h"
 #include "protect/face_file.h"
 
 namespace tavo {
@@ -17,27 +18,28 @@ bool looksLikeJpeg(const QByteArray& d) {
 }
 
 // The face file's picture as DecryptImage leaves it for enrolment: decoded, re-encoded as a JPEG
-// of quality 100 and written to `target`. False when the bytes are no picture.
-bool writeEnrolmentPicture(QByteArray bytes, const QString& target) {
-  removeFile(target);
+// of quality 100 and decoded again (the pixels the engine would load from that file), kept in
+// memory: no deciphered model photo reaches the disk. Empty when the bytes are no picture, or one
+// too large to decode.
+cv::Mat enrolmentPicture(QByteArray bytes, const QString& what) {
   applyKeyStream(bytes.data(), std::size_t(bytes.size()), kSystemKey);
-  if (!looksLikeJpeg(bytes)) return false;
-  std::vector<unsigned char> encoded;
+  if (!looksLikeJpeg(bytes) || !pictureSizeProblem(bytes, what).isEmpty()) return {};
   try {
     const cv::Mat raw(1, int(bytes.size()), CV_8UC1, bytes.data());
     const cv::Mat picture = cv::imdecode(raw, cv::IMREAD_COLOR);
-    if (picture.empty()) return false;
-    if (!cv::imencode(".jpg", picture, encoded, {cv::IMWRITE_JPEG_QUALITY, 100})) return false;
+    if (picture.empty()) return {};
+    std::vector<unsigned char> encoded;
+    if (!cv::imencode(".jpg", picture, encoded, {cv::IMWRITE_JPEG_QUALITY, 100})) return {};
+    return cv::imdecode(encoded, cv::IMREAD_COLOR);
   } catch (const cv::Exception&) {
-    return false;
+    return {};
   }
-  return writeFileAtomically(target, QByteArray(reinterpret_cast<const char*>(encoded.data()), qsizetype(encoded.size())));
 }
 
 }  // namespace
 
 BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, StoredTemplate>& stored,
-                          const QString& scratch, int detectionThreshold) {
+                          int detectionThreshold) {
   BuildOutcome out;
   const QString bin = job.base + QLatin1String(kFaceBinSuffix);
   QFile file(hostPath(bin));
@@ -57,20 +59,16 @@ BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, 
     out.picture = s->second.picture();
     return out;
   }
-  out.pictureMade = writeEnrolmentPicture(bytes, scratch);
-  if (out.pictureMade) out.picture = templateOfPicture(scratch, detectionThreshold, kEnrolmentScale);
+  const cv::Mat picture = enrolmentPicture(bytes, bin);
+  out.pictureMade = !picture.empty();
+  if (out.pictureMade) out.picture = templateOfPicture(picture, detectionThreshold, kEnrolmentScale);
   return out;
 }
 
 BuildPipeline::BuildPipeline(const std::vector<BuildJob>& jobs, const std::unordered_map<qint64, StoredTemplate>& stored,
-                             const std::vector<QString>& scratch, int workers, int detectionThreshold, int lookahead)
-    : jobs_(jobs), stored_(stored), threshold_(detectionThreshold),
-      inlineScratch_(scratch.empty() ? QString() : scratch.front()),
-      lookahead_(std::size_t(std::max(lookahead, 1))) {
-  for (int k = 0; k < workers && k < int(scratch.size()); ++k) {
-    const QString s = scratch[std::size_t(k)];
-    workers_.emplace_back([this, s] { work(s); });
-  }
+                             int workers, int detectionThreshold, int lookahead)
+    : jobs_(jobs), stored_(stored), threshold_(detectionThreshold), lookahead_(std::size_t(std::max(lookahead, 1))) {
+  for (int k = 0; k < workers; ++k) workers_.emplace_back([this] { work(); });
 }
 
 BuildPipeline::~BuildPipeline() {
@@ -82,7 +80,7 @@ BuildPipeline::~BuildPipeline() {
   for (auto& w : workers_) w.join();
 }
 
-void BuildPipeline::work(const QString& scratch) {
+void BuildPipeline::work() {
   for (;;) {
     std::size_t i;
     {
@@ -94,7 +92,7 @@ void BuildPipeline::work(const QString& scratch) {
     BuildOutcome o;
     if (jobs_[i].active) {
       try {
-        o = buildOutcome(jobs_[i], stored_, scratch, threshold_);
+        o = buildOutcome(jobs_[i], stored_, threshold_);
       } catch (const std::exception& e) {
         o = BuildOutcome{};
         o.error = e.what();
@@ -123,7 +121,7 @@ BuildOutcome BuildPipeline::take(std::size_t i, const std::function<void()>& idl
       // No workers: the message thread does the work itself.
       g.unlock();
       BuildOutcome o;
-      if (jobs_[i].active) o = buildOutcome(jobs_[i], stored_, inlineScratch_, threshold_);
+      if (jobs_[i].active) o = buildOutcome(jobs_[i], stored_, threshold_);
       taken_ = i + 1;
       return o;
     }

@@ -35,18 +35,18 @@ struct BuildOutcome {
 };
 
 // The per-picture work of one face file, a pure function of its bytes: read, digest, then the
-// stored outcome when the digest and engine match, else decipher, decode, re-encode into
-// `scratch` (as DecryptImage does) and templateOfPicture on it.
+// stored outcome when the digest and engine match, else decipher, decode and re-encode in memory
+// (the picture DecryptImage would write) and templateOfPicture on it.
 BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, StoredTemplate>& stored,
-                          const QString& scratch, int detectionThreshold);
+                          int detectionThreshold);
 
 // Worker threads working the rows ahead of the message thread, which takes the outcomes in row
-// order (`scratch`: one picture file per worker; with 0 workers the message thread does the
-// work in take()). At most `lookahead` outcomes wait unclaimed, so memory stays flat on any base size.
+// order (with 0 workers the message thread does the work in take()). At most `lookahead` outcomes
+// wait unclaimed, so memory stays flat on any base size.
 class BuildPipeline {
  public:
   BuildPipeline(const std::vector<BuildJob>& jobs, const std::unordered_map<qint64, StoredTemplate>& stored,
-                const std::vector<QString>& scratch, int workers, int detectionThreshold, int lookahead = 32);
+                int workers, int detectionThreshold, int lookahead = 32);
   ~BuildPipeline();  // stops the workers (outcomes not taken are dropped)
   BuildPipeline(const BuildPipeline&) = delete;
   BuildPipeline& operator=(const BuildPipeline&) = delete;
@@ -55,12 +55,11 @@ class BuildPipeline {
   BuildOutcome take(std::size_t i, const std::function<void()>& idle);
 
  private:
-  void work(const QString& scratch);
+  void work();
 
   const std::vector<BuildJob>& jobs_;
   const std::unordered_map<qint64, StoredTemplate>& stored_;
   const int threshold_;
-  const QString inlineScratch_;  // the message thread's picture file when there are no workers
   const std::size_t lookahead_;
   std::mutex lock_;
   std::condition_variable changed_;

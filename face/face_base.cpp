@@ -13,6 +13,7 @@
 #include "app/station.h"
 #include "data/data_store.h"
 #include "face/base_build.h"
+#include "face/sdk/fsdk_cv.h"
 #include "face/template_store.h"
 #include "protect/face_file.h"
 
@@ -67,26 +68,24 @@ void appendDescriptor(std::vector<float>& out, const FSDK_FaceTemplate& t) {
 
 }  // namespace
 
-PictureTemplate templateOfPicture(const QString& fileName, int detectionThreshold, ScaleBox scale,
-                                  const std::function<void()>& between) {
-  PictureTemplate r;
+namespace {
+
+// Scales the loaded picture and runs detection, eyes and template on it.
+// The loaded picture is released once scaled.
+PictureTemplate templateOfLoaded(PictureTemplate r, ImageGuard& loaded, int detectionThreshold, ScaleBox scale,
+                                 const std::function<void()>& between) {
   ImageGuard scaled;
-  {
-    ImageGuard loaded;
-    const QByteArray path = fileName.toUtf8();
-    r.loadCode = FSDK_LoadImageFromFile(loaded.out(), path.constData());
-    if (r.loadCode != FSDKE_OK) return r;
-    int width = 0, height = 0;
-    if ((r.loadCode = FSDK_GetImageWidth(loaded.get(), &width)) != FSDKE_OK) return r;
-    if ((r.loadCode = FSDK_GetImageHeight(loaded.get(), &height)) != FSDKE_OK) return r;
-    if (width <= 0 || height <= 0) {
-      r.loadCode = FSDKE_EMPTY_IMAGE;
-      return r;
-    }
-    const double ratio = std::min(scale.width / width, scale.height / height);
-    if ((r.loadCode = FSDK_CreateEmptyImage(scaled.out())) != FSDKE_OK) return r;
-    if ((r.loadCode = FSDK_ResizeImage(loaded.get(), ratio, scaled.get())) != FSDKE_OK) return r;
+  int width = 0, height = 0;
+  if ((r.loadCode = FSDK_GetImageWidth(loaded.get(), &width)) != FSDKE_OK) return r;
+  if ((r.loadCode = FSDK_GetImageHeight(loaded.get(), &height)) != FSDKE_OK) return r;
+  if (width <= 0 || height <= 0) {
+    r.loadCode = FSDKE_EMPTY_IMAGE;
+    return r;
   }
+  const double ratio = std::min(scale.width / width, scale.height / height);
+  if ((r.loadCode = FSDK_CreateEmptyImage(scaled.out())) != FSDKE_OK) return r;
+  if ((r.loadCode = FSDK_ResizeImage(loaded.get(), ratio, scaled.get())) != FSDKE_OK) return r;
+  loaded.reset();
   if (between) between();
   FSDK_SetFaceDetectionParameters(false, true, kDetectionResizeWidth);
   FSDK_SetFaceDetectionThreshold(detectionThreshold);
@@ -98,6 +97,26 @@ PictureTemplate templateOfPicture(const QString& fileName, int detectionThreshol
   if (between) between();
   r.templateCode = FSDK_GetFaceTemplateInRegion(scaled.get(), &r.FacePosition, &r.Template);
   return r;
+}
+
+}  // namespace
+
+PictureTemplate templateOfPicture(const QString& fileName, int detectionThreshold, ScaleBox scale,
+                                  const std::function<void()>& between) {
+  PictureTemplate r;
+  ImageGuard loaded;
+  const QByteArray path = fileName.toUtf8();
+  r.loadCode = FSDK_LoadImageFromFile(loaded.out(), path.constData());
+  if (r.loadCode != FSDKE_OK) return r;
+  return templateOfLoaded(r, loaded, detectionThreshold, scale, between);
+}
+
+PictureTemplate templateOfPicture(const cv::Mat& picture, int detectionThreshold, ScaleBox scale) {
+  PictureTemplate r;
+  ImageGuard loaded;
+  r.loadCode = fsdk::imageFromMat(picture, loaded.out());
+  if (r.loadCode != FSDKE_OK) return r;
+  return templateOfLoaded(r, loaded, detectionThreshold, scale, {});
 }
 
 QString exportFileName(const QString& ean, qint64 id) {
@@ -252,9 +271,6 @@ void FaceBase::walkModels(int& counter) {
   }
   TemplateStore store(data_.database(), [this](const QString& line) { station_.showLog(line); });
   const auto stored = store.loadAll();
-  std::vector<QString> scratch{station_.tempFile(QStringLiteral("CreateArreyModel.jpg"))};
-  for (int k = 1; k < buildWorkers_; ++k)
-    scratch.push_back(station_.tempFile(QStringLiteral("CreateArreyModel-%1.jpg").arg(k + 1)));
 
   // New templates reach the store in batches, each in one transaction.
   struct PendingPut {
@@ -291,7 +307,7 @@ void FaceBase::walkModels(int& counter) {
     }
     return t.locateId(j.id);
   };
-  BuildPipeline pipeline(jobs, stored, scratch, buildWorkers_, faceDetectionThreshold_);
+  BuildPipeline pipeline(jobs, stored, buildWorkers_, faceDetectionThreshold_);
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     const BuildJob& job = jobs[i];
     BuildOutcome o = pipeline.take(i, [] { processPendingEvents(); });
@@ -355,9 +371,9 @@ void FaceBase::Button19Click() {
     Finally cleanUp([&] {
       t.setNotificationsEnabled(notify);
       if (setBusy) setBusy(false);
+      // Pictures are deciphered in memory now; these names may be left by an older version.
       removeFile(station_.tempFile(QStringLiteral("CreateArreyModel.jpg")));
-      for (int k = 2; k <= std::max(buildWorkers_, 2); ++k)
-        removeFile(station_.tempFile(QStringLiteral("CreateArreyModel-%1.jpg").arg(k)));
+      removeFile(station_.tempFile(QStringLiteral("CreateArreyModel-2.jpg")));
     });
     if (t.isOpen()) walkModels(counter);
   }

@@ -7,6 +7,10 @@
 
 #include "face/sdk/fsdk.h"
 
+namespace cv {
+class Mat;
+}
+
 namespace tavo {
 
 class DataStore;
@@ -56,6 +60,8 @@ struct PictureTemplate {
 // runs between the engine steps (the single-threaded callers let pending events run there).
 PictureTemplate templateOfPicture(const QString& fileName, int detectionThreshold, ScaleBox scale,
                                   const std::function<void()>& between = {});
+// The same for a picture already decoded (BGR, as the engine loads a file).
+PictureTemplate templateOfPicture(const cv::Mat& picture, int detectionThreshold, ScaleBox scale);
 
 // File name of a model's export copy: EAN + "_" + id padded to 6 digits + "_id.jpg".
 QString exportFileName(const QString& ean, qint64 id);

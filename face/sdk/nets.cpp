@@ -9,6 +9,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "face/sdk/weights.h"
 
@@ -338,10 +339,14 @@ const cv::Scalar kFaceMeanRgb(122.782, 117.001, 104.298);
 
 // An ONNX network file of the folder, read as it is. Throws std::runtime_error when it is missing
 // or does not load.
-cv::dnn::Net readOnnx(const QString& dir, const char* name) {
-  const QString path = dir + '/' + QString::fromLatin1(name);
-  if (!QFileInfo(path).isFile()) throw std::runtime_error("missing network file " + path.toStdString());
-  cv::dnn::Net net = cv::dnn::readNetFromONNX(QFile::encodeName(path).toStdString());
+cv::dnn::Net readOnnx(NetFiles& files, const char* name) {
+  const QString path = files.dir() + '/' + QString::fromLatin1(name);
+  const QByteArray bytes = files.read(QString::fromLatin1(name));
+  cv::dnn::Net net;
+  try {
+    net = cv::dnn::readNetFromONNX(bytes.constData(), std::size_t(bytes.size()));
+  } catch (const cv::Exception&) {
+  }
   if (net.empty()) throw std::runtime_error("cannot load " + path.toStdString());
   finish(net);
   return net;
@@ -366,13 +371,68 @@ std::vector<Detection> suppress(std::vector<Detection> found, float iou) {
   return kept;
 }
 
+NetCopies::NetCopies(Build build, int most) : build_(std::move(build)), most_(std::max(most, 1)) {
+  auto first = std::make_unique<Copy>();
+  first->net = build_();
+  copies_.push_back(std::move(first));
+}
+
+
+int NetCopies::defaultCopies() { return std::clamp(int(std::thread::hardware_concurrency()), 1, 2); }
+
+int NetCopies::copies() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return int(copies_.size());
+}
+
+NetCopies::Copy* NetCopies::acquire() {
+  std::unique_lock<std::mutex> guard(lock_);
+  for (;;) {
+    for (auto& c : copies_)
+      if (!c->busy) {
+        c->busy = true;
+        return c.get();
+      }
+    if (int(copies_.size()) + building_ < most_) break;
+    freed_.wait(guard);
+  }
+  ++building_;
+  guard.unlock();
+  auto made = std::make_unique<Copy>();
+  try {
+    made->net = build_();
+  } catch (...) {
+    guard.lock();
+    --building_;
+    freed_.notify_all();
+    throw;
+  }
+  made->busy = true;
+  guard.lock();
+  --building_;
+  copies_.push_back(std::move(made));
+  return copies_.back().get();
+}
+
+void NetCopies::release(Copy* copy) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    copy->busy = false;
+  }
+  freed_.notify_one();
+}
+
+NetCopies::Lease::Lease(NetCopies& owner) : owner_(owner), copy_(owner.acquire()) {}
+NetCopies::Lease::~Lease() { owner_.release(copy_); }
+
 FaceNets::FaceNets(const QString& dir, DetectorKind primary, DescriptorKind descriptor)
-    : dir_(dir), primary_(primary), descriptorKind_(descriptor) {
-  landmarks_.net = buildLandmarks(loadWeights(dir, "face_landmark_68_model"));
+    : files_(std::make_shared<NetFiles>(dir)), primary_(primary), descriptorKind_(descriptor) {
+  const auto files = files_;
+  landmarks_ = std::make_unique<NetCopies>([files] { return buildLandmarks(loadWeights(*files, "face_landmark_68_model")); });
   if (descriptor == DescriptorKind::ResNet128) {
-    descriptor_.net = buildRecogniser(loadWeights(dir, "face_recognition_model"));
+    descriptor_ = std::make_unique<NetCopies>([files] { return buildRecogniser(loadWeights(*files, "face_recognition_model")); });
   } else {
-    descriptor_.net = readOnnx(dir, "fr_feature.onnx");
+    descriptor_ = std::make_unique<NetCopies>([files] { return readOnnx(*files, "fr_feature.onnx"); });
   }
   // The first pass allocates and tunes: do it now, not in the first check-in.
   const cv::Mat grey(160, 160, CV_8UC3, cv::Scalar::all(128));
@@ -382,22 +442,30 @@ FaceNets::FaceNets(const QString& dir, DetectorKind primary, DescriptorKind desc
   describe(grey);
 }
 
-LockedNet& FaceNets::detector(DetectorKind kind) {
+NetCopies& FaceNets::detector(DetectorKind kind) {
   std::lock_guard<std::mutex> guard(buildLock_);
-  std::unique_ptr<LockedNet>& slot = kind == DetectorKind::Tiny ? tiny_ : ssd_;
+  std::unique_ptr<NetCopies>& slot = kind == DetectorKind::Tiny ? tiny_ : ssd_;
   if (!slot) {
-    auto held = std::make_unique<LockedNet>();
+    const auto files = files_;
     if (kind == DetectorKind::Tiny) {
-      held->net = buildTiny(loadWeights(dir_, "tiny_face_detector_model"));
+      slot = std::make_unique<NetCopies>([files] { return buildTiny(loadWeights(*files, "tiny_face_detector_model")); });
     } else {
-      const TensorMap w = loadWeights(dir_, "ssd_mobilenetv1_model");
-      SsdNet ssd = buildSsd(w);
-      held->net = ssd.net;
+      const TensorMap w = loadWeights(*files_, "ssd_mobilenetv1_model");
+      const SsdNet ssd = buildSsd(w);
       ssdPriors_ = tensor(w, "Output/extra_dim").values;
       if (ssdPriors_.size() != 5118 * 4) throw std::runtime_error("bad SSD priors");
       ssdOutputs_ = ssd.outputs;
+      // The first copy is the net just built; more are built from the weights again.
+      auto first = std::make_shared<cv::dnn::Net>(ssd.net);
+      slot = std::make_unique<NetCopies>([files, first]() mutable {
+        if (first) {
+          cv::dnn::Net net = *first;
+          first.reset();
+          return net;
+        }
+        return buildSsd(loadWeights(*files, "ssd_mobilenetv1_model")).net;
+      });
     }
-    slot = std::move(held);
   }
   return *slot;
 }
@@ -413,15 +481,13 @@ std::vector<Detection> FaceNets::detectWith(DetectorKind kind, const cv::Mat& bg
 }
 
 std::vector<Detection> FaceNets::runTiny(const cv::Mat& bgr, float minScore, int inputSize) {
-  LockedNet& held = detector(DetectorKind::Tiny);
+  NetCopies& nets = detector(DetectorKind::Tiny);
   const cv::Mat input = letterbox(bgr, inputSize);
   const cv::Mat blob = cv::dnn::blobFromImage(input, 1.0 / 255, cv::Size(), cv::Scalar(117.001, 114.697, 97.404), true, false);
-  cv::Mat out;
-  {
-    std::lock_guard<std::mutex> guard(held.lock);
-    held.net.setInput(blob);
-    out = held.net.forward().clone();
-  }
+  const cv::Mat out = nets.with([&](cv::dnn::Net& net) {
+    net.setInput(blob);
+    return net.forward().clone();
+  });
   const int cells = out.size[2];
   const int plane = cells * out.size[3];
   const float* data = out.ptr<float>();
@@ -444,16 +510,15 @@ std::vector<Detection> FaceNets::runTiny(const cv::Mat& bgr, float minScore, int
 }
 
 std::vector<Detection> FaceNets::runSsd(const cv::Mat& bgr, float minScore) {
-  LockedNet& held = detector(DetectorKind::Ssd);
+  NetCopies& nets = detector(DetectorKind::Ssd);
   const cv::Mat input = letterbox(bgr, 512);
   const cv::Mat blob = cv::dnn::blobFromImage(input, 1.0 / 127.5, cv::Size(), cv::Scalar::all(127.5), true, false);
   std::vector<cv::Mat> outs;
-  {
-    std::lock_guard<std::mutex> guard(held.lock);
-    held.net.setInput(blob);
-    held.net.forward(outs, ssdOutputs_);
+  nets.with([&](cv::dnn::Net& net) {
+    net.setInput(blob);
+    net.forward(outs, ssdOutputs_);
     for (cv::Mat& o : outs) o = o.clone();
-  }
+  });
   const float side = static_cast<float>(std::max(bgr.cols, bgr.rows));
   std::vector<Detection> found;
   std::size_t prior = 0;
@@ -494,12 +559,10 @@ Landmarks FaceNets::landmarks(const cv::Mat& bgr, const cv::Rect2f& square) {
   cv::Mat small;
   cv::resize(crop, small, cv::Size(112, 112), 0, 0, box.width > 112 ? cv::INTER_AREA : cv::INTER_LINEAR);
   const cv::Mat blob = cv::dnn::blobFromImage(small, 1.0 / 255, cv::Size(), kFaceMeanRgb, true, false);
-  cv::Mat out;
-  {
-    std::lock_guard<std::mutex> guard(landmarks_.lock);
-    landmarks_.net.setInput(blob);
-    out = landmarks_.net.forward().clone();
-  }
+  const cv::Mat out = landmarks_->with([&](cv::dnn::Net& net) {
+    net.setInput(blob);
+    return net.forward().clone();
+  });
   const float* v = out.ptr<float>();
   Landmarks points;
   for (int i = 0; i < 68; ++i)
@@ -513,12 +576,10 @@ std::vector<float> FaceNets::describe(const cv::Mat& chip) {
   const cv::Mat blob = feature
       ? cv::dnn::blobFromImage(chip, 1.0 / 128, cv::Size(112, 112), cv::Scalar::all(127), true, false)
       : cv::dnn::blobFromImage(chip, 1.0 / 255, cv::Size(150, 150), kFaceMeanRgb, true, false);
-  cv::Mat out;
-  {
-    std::lock_guard<std::mutex> guard(descriptor_.lock);
-    descriptor_.net.setInput(blob);
-    out = descriptor_.net.forward().clone();
-  }
+  const cv::Mat out = descriptor_->with([&](cv::dnn::Net& net) {
+    net.setInput(blob);
+    return net.forward().clone();
+  });
   const std::size_t expected = feature ? 512 : 128;
   if (out.total() != expected) throw std::runtime_error("bad descriptor size");
   return std::vector<float>(out.ptr<float>(), out.ptr<float>() + expected);

@@ -1,13 +1,15 @@
 #pragma once
 // The networks: detectors, landmarks and the older recogniser built layer by layer on cv::dnn from
 // their tfjs weights; the descriptor network read from its ONNX file.
-// cv::dnn::Net is not thread-safe: each net has a lock of its own, held for one forward pass.
+// cv::dnn::Net is not thread-safe: a forward pass takes a copy of the net that no other pass uses.
 #include <QString>
 
 #include <opencv2/core.hpp>
 #include <opencv2/dnn.hpp>
 
 #include <array>
+#include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +17,7 @@
 
 #include "face/sdk/fsdk.h"
 #include "face/sdk/fsdk_cv.h"
+#include "face/sdk/weights.h"
 
 namespace tavo::fsdk::detail {
 
@@ -25,10 +28,50 @@ enum class DescriptorKind { Feature512, ResNet128 };
 
 using Landmarks = std::array<cv::Point2f, 68>;
 
-class LockedNet {
+// Copies of one network for passes on several threads at once (the workers of a template base
+// build). Each pass takes a copy no other pass is using; a further copy is built the first time
+// all are busy, up to `most`, after which a pass waits for one. One thread alone only ever uses
+// the first copy, built at once.
+class NetCopies {
  public:
-  cv::dnn::Net net;
-  std::mutex lock;
+  using Build = std::function<cv::dnn::Net()>;
+  explicit NetCopies(Build build, int most = defaultCopies());
+  // Runs `pass` with a net of its own for the duration.
+  template <class F>
+  auto with(F&& pass) {
+    Lease lease(*this);
+    return pass(lease.net());
+  }
+  int copies() const;
+  // One copy per core, two at most: the build runs two workers.
+  static int defaultCopies();
+
+ private:
+  struct Copy {
+    cv::dnn::Net net;
+    bool busy = false;
+  };
+  class Lease {
+   public:
+    explicit Lease(NetCopies& owner);
+    ~Lease();
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    cv::dnn::Net& net() { return copy_->net; }
+
+   private:
+    NetCopies& owner_;
+    Copy* copy_;
+  };
+  Copy* acquire();
+  void release(Copy* copy);
+
+  Build build_;
+  const int most_;
+  mutable std::mutex lock_;
+  std::condition_variable freed_;
+  std::vector<std::unique_ptr<Copy>> copies_;
+  int building_ = 0;
 };
 
 class FaceNets {
@@ -48,19 +91,20 @@ class FaceNets {
   // Raw output of the descriptor net in use for an aligned BGR chip (112 px for Feature512,
   // 150 px for ResNet128): 512 or 128 values.
   std::vector<float> describe(const cv::Mat& chip);
+  // Copies of the primary detector made so far (one until two passes met).
+  int detectorCopies() { return detector(primary_).copies(); }
 
  private:
-  LockedNet& detector(DetectorKind kind);
-  LockedNet& descriptorNet();
+  NetCopies& detector(DetectorKind kind);
   std::vector<Detection> runTiny(const cv::Mat& bgr, float minScore, int inputSize);
   std::vector<Detection> runSsd(const cv::Mat& bgr, float minScore);
 
-  QString dir_;
+  std::shared_ptr<NetFiles> files_;
   DetectorKind primary_;
   DescriptorKind descriptorKind_;
   std::mutex buildLock_;
-  std::unique_ptr<LockedNet> tiny_, ssd_;
-  LockedNet landmarks_, descriptor_;
+  std::unique_ptr<NetCopies> tiny_, ssd_;
+  std::unique_ptr<NetCopies> landmarks_, descriptor_;
   std::vector<float> ssdPriors_;  // 5118 x [ymin, xmin, ymax, xmax]
   std::vector<std::string> ssdOutputs_;  // per predictor: box encodings, class scores
 };

@@ -28,10 +28,22 @@ std::size_t bytesPerValue(const QString& dtype) {
 
 }  // namespace
 
+QByteArray NetFiles::read(const QString& name) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const auto kept = kept_.find(name);
+  if (kept != kept_.end()) return kept->second;
+  return kept_[name] = readWhole(dir_ + '/' + name);
+}
+
 TensorMap loadWeights(const QString& dir, const QString& model) {
-  const QString manifestPath = dir + '/' + model + "-weights_manifest.json";
+  NetFiles files(dir);
+  return loadWeights(files, model);
+}
+
+TensorMap loadWeights(NetFiles& files, const QString& model) {
+  const QString manifestPath = files.dir() + '/' + model + "-weights_manifest.json";
   QJsonParseError err{};
-  const QJsonDocument doc = QJsonDocument::fromJson(readWhole(manifestPath), &err);
+  const QJsonDocument doc = QJsonDocument::fromJson(files.read(model + "-weights_manifest.json"), &err);
   if (err.error != QJsonParseError::NoError || !doc.isArray())
     fail(QStringLiteral("bad network manifest %1").arg(manifestPath));
 
@@ -39,7 +51,7 @@ TensorMap loadWeights(const QString& dir, const QString& model) {
   for (const QJsonValue& groupValue : doc.array()) {
     const QJsonObject group = groupValue.toObject();
     QByteArray data;
-    for (const QJsonValue& p : group.value("paths").toArray()) data += readWhole(dir + '/' + p.toString());
+    for (const QJsonValue& p : group.value("paths").toArray()) data += files.read(p.toString());
     std::size_t offset = 0;
     for (const QJsonValue& wv : group.value("weights").toArray()) {
       const QJsonObject w = wv.toObject();

@@ -1,0 +1,64 @@
+// The flag folder is watched: a request that lands there is polled without waiting for Timer1.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+
+#include "app/clock.h"
+#include "app/operator_messages.h"
+#include "app/paths.h"
+#include "app/station.h"
+#include "app/station_app.h"
+#include "tests/support/test_env.h"
+
+namespace tavo::test {
+namespace {
+
+// Lets events run until `done` or the time limit (a limit, not a measurement).
+template <class F>
+bool runEventsUntil(F done, int limitMs = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+TEST(FlagWatch, ARequestIsPolledWhenItLandsOnlyWhileTimer1Runs) {
+  TempProgramDir dir;
+  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
+  RecordingMessages messages;
+  Station station{&clock, &messages};
+  StationApp app(station, dir.path());
+  int polls = 0;
+  app.poll = [&] { ++polls; };
+  app.start();
+  const QString flagDir = hostPath(station.settings.flagDir);
+  ASSERT_TRUE(QDir().mkpath(flagDir));
+  // The first ticks start watching the folder; after that Timer1 is made too slow to matter.
+  ASSERT_TRUE(runEventsUntil([&] { return polls >= 2; }));
+  app.timer1().start(3600 * 1000);
+  runEventsUntil([] { return false; }, 100);
+  polls = 0;
+
+  writeFile(flagDir + "/123.txt", "2200000169020\r\n");
+  EXPECT_TRUE(runEventsUntil([&] { return polls > 0; }));
+
+  // Many files at once (another machine's junk) are taken together, not one poll each.
+  polls = 0;
+  for (int i = 0; i < 200; ++i) writeFile(flagDir + QStringLiteral("/junk%1.tmp").arg(i), "x");
+  runEventsUntil([] { return false; }, 300);
+  EXPECT_GE(polls, 1);
+  EXPECT_LT(polls, 50);
+
+  // While a request is handled Timer1 is off: a change then starts no poll.
+  app.timer1().stop();
+  polls = 0;
+  writeFile(flagDir + "/New.txt", "");
+  runEventsUntil([] { return false; }, 300);
+  EXPECT_EQ(polls, 0);
+  app.shutdown();
+}
+
+}  // namespace
+}  // namespace tavo::test
