@@ -377,7 +377,6 @@ NetCopies::NetCopies(Build build, int most) : build_(std::move(build)), most_(st
   copies_.push_back(std::move(first));
 }
 
-
 int NetCopies::defaultCopies() { return std::clamp(int(std::thread::hardware_concurrency()), 1, 2); }
 
 int NetCopies::copies() const {

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "tests/face/face_fixture.h"
+#include "tests/support/huge_picture.h"
 
 namespace tavo::test {
 namespace {
@@ -75,6 +76,11 @@ TEST_F(BuildTest, EnrolsActiveModelsKeepsFlagsAndExportsOnce) {
   const qint64 junk = addModel(QStringLiteral("2200000169051"), garbageFile());
   const qint64 missing = addModel(QStringLiteral("2200000169068"), QString());
   const qint64 idle = addModel(QStringLiteral("2200000169075"), lfw(QStringLiteral("Colin_Powell"), 1), false);
+  // A face file whose picture claims 20000 x 20000 pixels: refused before it is decoded.
+  const qint64 huge = addModel(QStringLiteral("2200000169082"), QString());
+  QByteArray bomb = withJpegSize(readFile(lfw(QStringLiteral("Tony_Blair"), 1)), 20000, 20000);
+  applyKeyStream(bomb.data(), std::size_t(bomb.size()), kSystemKey);
+  writeFile(hostPath(modelBase(QStringLiteral("m7")) + QLatin1String(kFaceBinSuffix)), bomb);
 
   base->Button19Click();
 
@@ -91,7 +97,8 @@ TEST_F(BuildTest, EnrolsActiveModelsKeepsFlagsAndExportsOnce) {
   }
   EXPECT_EQ(base->descriptors().size(), 2u * fsdk::kDescriptorSize);
 
-  const Flags ft = flags(t), fb = flags(b), fd = flags(dog), fj = flags(junk), fm = flags(missing), fi = flags(idle);
+  const Flags ft = flags(t), fb = flags(b), fd = flags(dog), fj = flags(junk), fm = flags(missing), fi = flags(idle),
+              fh = flags(huge);
   EXPECT_TRUE(ft.active && ft.dark && ft.light);
   EXPECT_TRUE(fb.dark && fb.light);
   EXPECT_TRUE(fd.dark);
@@ -101,15 +108,17 @@ TEST_F(BuildTest, EnrolsActiveModelsKeepsFlagsAndExportsOnce) {
   EXPECT_FALSE(fm.active);  // deactivated before the walk
   EXPECT_FALSE(fm.dark);
   EXPECT_FALSE(fi.dark || fi.light);
+  EXPECT_TRUE(fh.active && fh.dark);
+  EXPECT_FALSE(fh.light);
 
   // Export copies are the encrypted files, unchanged; exported rows are not copied again.
   EXPECT_EQ(readFile(exportFile(tony, t)), readFile(hostPath(modelBase(QStringLiteral("m1")) + QLatin1String(kFaceBinSuffix))));
   EXPECT_TRUE(exportFile(tony, t).endsWith(QStringLiteral("/2200000169020_000007_id.jpg")));
   EXPECT_FALSE(QFileInfo::exists(exportFile(bush, b)));
-  EXPECT_EQ(QDir(hostPath(QLatin1String(kExportFolder))).entryList(QDir::Files).size(), 3);
+  EXPECT_EQ(QDir(hostPath(QLatin1String(kExportFolder))).entryList(QDir::Files).size(), 4);
 
-  EXPECT_EQ(messages.shown, QStringList{kLoadError});
-  EXPECT_EQ(messages.captions, QStringList{QStringLiteral("Error")});
+  EXPECT_EQ(messages.shown, (QStringList{kLoadError, kLoadError}));
+  EXPECT_EQ(messages.captions, (QStringList{QStringLiteral("Error"), QStringLiteral("Error")}));
   EXPECT_EQ(base->labelText(), QStringLiteral("База моделей 2"));
   EXPECT_FALSE(QFileInfo::exists(tempPicture()));
   EXPECT_TRUE(QFileInfo::exists(arrayOk()));
