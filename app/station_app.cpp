@@ -12,6 +12,7 @@ namespace {
 constexpr int kPollMs = 50;
 constexpr int kFirstCropMs = 1000;
 constexpr int kHourMs = 3600000;
+constexpr int kWatchRetryMs = 5000;
 }  // namespace
 
 StationApp::StationApp(Station& station, const QString& programPath) : station_(station) {
@@ -75,11 +76,15 @@ void StationApp::timer1Timer() {
 }
 
 void StationApp::watchFlagFolder() {
-  // The folder is taken from the settings at every tick, as the poll does.
+  // The folder is taken from the settings at every tick, as the poll does. A folder that cannot be
+  // watched (missing yet, or no watches left) is tried again every few seconds, not at every tick.
   const QString folder = station_.settings.flagDir.isEmpty() ? QString() : hostPath(station_.settings.flagDir);
-  if (folder == watchedFlagFolder_ && (folder.isEmpty() || !flagWatch_.directories().isEmpty())) return;
-  if (!flagWatch_.directories().isEmpty()) flagWatch_.removePaths(flagWatch_.directories());
+  const bool watching = !flagWatch_.directories().isEmpty();
+  if (folder == watchedFlagFolder_ && (watching || (watchTried_.isValid() && watchTried_.elapsed() < kWatchRetryMs)))
+    return;
+  if (watching) flagWatch_.removePaths(flagWatch_.directories());
   watchedFlagFolder_ = folder;
+  watchTried_.start();
   if (!folder.isEmpty() && QFileInfo(folder).isDir()) flagWatch_.addPath(folder);
 }
 

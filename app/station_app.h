@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
@@ -68,6 +69,7 @@ class StationApp : public QObject {
   // Timer1 still finds what the watch misses (network mounts report no changes).
   QFileSystemWatcher flagWatch_;
   QString watchedFlagFolder_;
+  QElapsedTimer watchTried_;
   bool flagPollQueued_ = false;
   bool startUpSucceeded_ = false;
   bool shutDown_ = false;

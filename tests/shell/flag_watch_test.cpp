@@ -32,9 +32,10 @@ TEST(FlagWatch, ARequestIsPolledWhenItLandsOnlyWhileTimer1Runs) {
   StationApp app(station, dir.path());
   int polls = 0;
   app.poll = [&] { ++polls; };
-  app.start();
-  const QString flagDir = hostPath(station.settings.flagDir);
+  const QString flagDir = hostPath(QStringLiteral("C:\\Face\\Monitor"));  // the default folder
   ASSERT_TRUE(QDir().mkpath(flagDir));
+  app.start();
+  ASSERT_EQ(hostPath(station.settings.flagDir), flagDir);
   // The first ticks start watching the folder; after that Timer1 is made too slow to matter.
   ASSERT_TRUE(runEventsUntil([&] { return polls >= 2; }));
   app.timer1().start(3600 * 1000);
