@@ -63,7 +63,8 @@ class FaceCropper {
   // Mode 1: web camera (two frames, the second kept), radius ModelRadius.
   // Mode 2: the file `file_source` copied over "Temp\model_full.jpg" (used in place when it is
   //         that file), radius ModelRadius.
-  // Mode 3: "Temp\model_full.jpg" as the caller placed it, radius WorkRadius.
+  // Mode 3: "Temp\model_full.jpg" as the caller placed it, radius WorkRadius. The features of the
+  //         last face are not searched: no result of mode 3 depends on them.
   // Modes 1 and 2 write "Temp\model_f.jpg", show it in `view` and tick its "фото изменено".
   // A picture that cannot be obtained or read ends the call with the_fase false, a log line and
   // no "Temp\model_face.jpg" (never a stale one). `view` may be null.
