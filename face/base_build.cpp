@@ -6,31 +6,18 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/paths.h"
-#include "app/picture_limits.h"
 #include "protect/face_file.h"
 
 namespace tavo {
 namespace {
 
-bool looksLikeJpeg(const QByteArray& d) {
-  return d.size() >= 4 && static_cast<unsigned char>(d[0]) == 0xFF && static_cast<unsigned char>(d[1]) == 0xD8 &&
-         static_cast<unsigned char>(d[2]) == 0xFF;
-}
-
-// The face file's picture as DecryptImage leaves it for enrolment: decoded, re-encoded as a JPEG
-// of quality 100 and decoded again (the pixels the engine would load from that file), kept in
-// memory: no deciphered model photo reaches the disk. Empty when the bytes are no picture, or one
-// too large to decode.
-cv::Mat enrolmentPicture(QByteArray bytes, const QString& what) {
-  applyKeyStream(bytes.data(), std::size_t(bytes.size()), kSystemKey);
-  if (!looksLikeJpeg(bytes) || !pictureSizeProblem(bytes, what).isEmpty()) return {};
+// The picture DecryptImage would leave in "Temp\CreateArreyModel.jpg", decoded in memory: no
+// deciphered model photo reaches the disk. Empty when the face file holds no usable picture.
+cv::Mat enrolmentPicture(const QByteArray& faceFileBytes) {
+  const QByteArray jpeg = enrolmentJpeg(faceFileBytes, kSystemKey);
+  if (jpeg.isEmpty()) return {};
   try {
-    const cv::Mat raw(1, int(bytes.size()), CV_8UC1, bytes.data());
-    const cv::Mat picture = cv::imdecode(raw, cv::IMREAD_COLOR);
-    if (picture.empty()) return {};
-    std::vector<unsigned char> encoded;
-    if (!cv::imencode(".jpg", picture, encoded, {cv::IMWRITE_JPEG_QUALITY, 100})) return {};
-    return cv::imdecode(encoded, cv::IMREAD_COLOR);
+    return cv::imdecode(cv::Mat(1, int(jpeg.size()), CV_8UC1, const_cast<char*>(jpeg.constData())), cv::IMREAD_COLOR);
   } catch (const cv::Exception&) {
     return {};
   }
@@ -59,7 +46,7 @@ BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, 
     out.picture = s->second.picture();
     return out;
   }
-  const cv::Mat picture = enrolmentPicture(bytes, bin);
+  const cv::Mat picture = enrolmentPicture(bytes);
   out.pictureMade = !picture.empty();
   if (out.pictureMade) out.picture = templateOfPicture(picture, detectionThreshold, kEnrolmentScale);
   return out;

@@ -109,24 +109,28 @@ bool DecryptImage_Hier(const QString& fileNameJpeg, std::uint32_t code) {
   return true;
 }
 
+QByteArray enrolmentJpeg(QByteArray faceFileBytes, std::uint32_t code) {
+  applyKeyStream(faceFileBytes.data(), static_cast<std::size_t>(faceFileBytes.size()), code);
+  const cv::Mat picture = decodeJpeg(faceFileBytes);
+  if (picture.empty()) return {};
+  std::vector<unsigned char> encoded;
+  try {
+    if (!cv::imencode(".jpg", picture, encoded, {cv::IMWRITE_JPEG_QUALITY, 100})) return {};
+  } catch (const cv::Exception&) {
+    return {};
+  }
+  return QByteArray(reinterpret_cast<const char*>(encoded.data()), static_cast<qsizetype>(encoded.size()));
+}
+
 bool DecryptImage(const QString& fileNameJpeg, std::uint32_t code, const QString& programPath) {
   // A copy from an earlier call must never pass for this model's picture, not even when reading
   // fails and the caller goes on.
   const QString target = programPath + QLatin1String(kCreateArreyModelName);
   const bool staleGone = removeFile(target);
-  const QByteArray data = readDeciphered(fileNameJpeg, code);
+  const QByteArray data = readWhole(fileNameJpeg + QLatin1String(kFaceBinSuffix));
   if (!staleGone) return false;
-  const cv::Mat picture = decodeJpeg(data);
-  if (picture.empty()) return false;
-  std::vector<unsigned char> encoded;
-  try {
-    if (!cv::imencode(".jpg", picture, encoded, {cv::IMWRITE_JPEG_QUALITY, 100})) return false;
-  } catch (const cv::Exception&) {
-    return false;
-  }
-  const QByteArray bytes(reinterpret_cast<const char*>(encoded.data()),
-                         static_cast<qsizetype>(encoded.size()));
-  return writeFileAtomically(target, bytes);
+  const QByteArray bytes = enrolmentJpeg(data, code);
+  return !bytes.isEmpty() && writeFileAtomically(target, bytes);
 }
 
 }  // namespace tavo

@@ -40,6 +40,11 @@ std::optional<QImage> DecryptImageView(const QString& fileNameJpeg, std::uint32_
 // be read or the "_face.jpg" file cannot be written.
 bool DecryptImage_Hier(const QString& fileNameJpeg, std::uint32_t code);
 
+// The picture of a face file's bytes (as read, still enciphered) re-encoded as a JPEG of quality
+// 100: what DecryptImage writes. Empty when the deciphered bytes are no readable JPEG or declare
+// more pixels than may be decoded.
+QByteArray enrolmentJpeg(QByteArray faceFileBytes, std::uint32_t code);
+
 // Decodes fileNameJpeg + "_face.bin" and writes the picture re-encoded as a JPEG of quality 100 to
 // programPath + "Temp\CreateArreyModel.jpg". Returns true only when it wrote a fresh file: a copy
 // left by an earlier call is deleted first, so after false the file is not there. Throws

@@ -371,10 +371,10 @@ std::vector<Detection> suppress(std::vector<Detection> found, float iou) {
   return kept;
 }
 
-NetCopies::NetCopies(Build build, int most) : build_(std::move(build)), most_(std::max(most, 1)) {
-  auto first = std::make_unique<Copy>();
-  first->net = build_();
-  copies_.push_back(std::move(first));
+NetCopies::NetCopies(Build build, cv::dnn::Net first, int most) : build_(std::move(build)), most_(std::max(most, 1)) {
+  auto copy = std::make_unique<Copy>();
+  copy->net = first.empty() ? build_() : first;
+  copies_.push_back(std::move(copy));
 }
 
 int NetCopies::defaultCopies() { return std::clamp(int(std::thread::hardware_concurrency()), 1, 2); }
@@ -455,15 +455,8 @@ NetCopies& FaceNets::detector(DetectorKind kind) {
       if (ssdPriors_.size() != 5118 * 4) throw std::runtime_error("bad SSD priors");
       ssdOutputs_ = ssd.outputs;
       // The first copy is the net just built; more are built from the weights again.
-      auto first = std::make_shared<cv::dnn::Net>(ssd.net);
-      slot = std::make_unique<NetCopies>([files, first]() mutable {
-        if (first) {
-          cv::dnn::Net net = *first;
-          first.reset();
-          return net;
-        }
-        return buildSsd(loadWeights(*files, "ssd_mobilenetv1_model")).net;
-      });
+      slot = std::make_unique<NetCopies>([files] { return buildSsd(loadWeights(*files, "ssd_mobilenetv1_model")).net; },
+                                         ssd.net);
     }
   }
   return *slot;

@@ -31,11 +31,11 @@ using Landmarks = std::array<cv::Point2f, 68>;
 // Copies of one network for passes on several threads at once (the workers of a template base
 // build). Each pass takes a copy no other pass is using; a further copy is built the first time
 // all are busy, up to `most`, after which a pass waits for one. One thread alone only ever uses
-// the first copy, built at once.
+// the first copy: `first` when given, else built at once.
 class NetCopies {
  public:
   using Build = std::function<cv::dnn::Net()>;
-  explicit NetCopies(Build build, int most = defaultCopies());
+  explicit NetCopies(Build build, cv::dnn::Net first = {}, int most = defaultCopies());
   // Runs `pass` with a net of its own for the duration.
   template <class F>
   auto with(F&& pass) {
