@@ -120,7 +120,7 @@ constexpr uint32_t kTemplateVersion = 2;
 // Version of the whole pipeline that makes a template (detector, face square, alignment,
 // descriptor network, similarity scale). Templates of another engine version are never compared
 // (FSDKE_TEMPLATE_MISMATCH) and stored ones never reused.
-constexpr uint32_t kEngineVersion = 2;
+constexpr uint32_t kEngineVersion = 3;
 std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& faceTemplate);
 FSDK_FaceTemplate templateOf(const Descriptor& descriptor);
 

@@ -563,10 +563,12 @@ Landmarks FaceNets::landmarks(const cv::Mat& bgr, const cv::Rect2f& square) {
 }
 
 std::vector<float> FaceNets::describe(const cv::Mat& chip) {
-  // Feature512: RGB, (x - 127) / 128 at 112 px; ResNet128: RGB, (x - mean) / 255 at 150 px.
+  // Feature512: BGR as OpenCV holds it, (x - 127) / 128 at 112 px (the network was trained on
+  // BGR: fed RGB, as the package's own browser code does, it separates people measurably worse);
+  // ResNet128: RGB, (x - mean) / 255 at 150 px.
   const bool feature = descriptorKind_ == DescriptorKind::Feature512;
   const cv::Mat blob = feature
-      ? cv::dnn::blobFromImage(chip, 1.0 / 128, cv::Size(112, 112), cv::Scalar::all(127), true, false)
+      ? cv::dnn::blobFromImage(chip, 1.0 / 128, cv::Size(112, 112), cv::Scalar::all(127), false, false)
       : cv::dnn::blobFromImage(chip, 1.0 / 255, cv::Size(150, 150), kFaceMeanRgb, true, false);
   const cv::Mat out = descriptor_->with([&](cv::dnn::Net& net) {
     net.setInput(blob);
