@@ -1,12 +1,14 @@
 // A desktop station with its tray icon, in this process on the test display with a real system
 // tray: the station parts over a program directory whose two models come through the import
 // folder, a video file as the web camera, the window opened and hidden from the icon's menu while
-// requests in the flag folder are answered, and "Exit" ending the message loop.
+// requests in the flag folder are answered, and "Exit" ending the message loop. With
+// TAVO_SCREENSHOTS set, the menu and the window opened from it are saved there.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTest>
@@ -96,6 +98,15 @@ TEST_F(DesktopTray, MenuOpensAndHidesTheWindowWhileTheStationAnswers) {
   EXPECT_TRUE(tray.hideAction()->isEnabled());
   EXPECT_FALSE(tray.openAction()->isEnabled());
   EXPECT_TRUE(checkIn(QStringLiteral("2200000000011")).startsWith("2200000000011\r\n"));
+  if (const QString folder = qEnvironmentVariable("TAVO_SCREENSHOTS"); !folder.isEmpty()) {
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QTest::qWait(300);
+    EXPECT_TRUE(window.grab().save(QDir(folder).filePath(QStringLiteral("tray_work.png"))));
+    tray.menu()->popup(QPoint(1100, 30));
+    QTest::qWait(300);
+    EXPECT_TRUE(tray.menu()->grab().save(QDir(folder).filePath(QStringLiteral("tray_menu.png"))));
+    tray.menu()->hide();
+  }
 
   // Closing the window only hides it: the station goes on answering.
   window.close();
