@@ -127,3 +127,24 @@ TEST_F(DesktopTray, MenuOpensAndHidesTheWindowWhileTheStationAnswers) {
 
 }  // namespace
 }  // namespace tavo::test
+
+namespace tavo::test {
+namespace {
+
+// Without a tray, closing the window ends the station, also when it is closed while the start-up
+// still runs (before the message loop, where a plain quit is lost).
+TEST_F(DesktopTray, ClosingTheWindowWithoutATrayEndsTheStation) {
+  StationApp app(station, dir.path());
+  MainWindow window(app);
+  app.setWindow(&window);
+  window.openForOperator();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_FALSE(station.log.lines().isEmpty());
+  EXPECT_TRUE(station.log.lines().last().endsWith(QStringLiteral("window shown at 1142 x 603, tab \"Работа\"")));
+  window.close();
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(app.exec(), 0);  // returns at once
+}
+
+}  // namespace
+}  // namespace tavo::test
