@@ -29,6 +29,16 @@ install(DIRECTORY ${_third}/cascades/ DESTINATION ${TAVO_DATA_DIR}/cascades FILE
 install(FILES ${_third}/install/alarm.wav ${_third}/install/a-tadam.wav ${_third}/install/Image.jpg
         DESTINATION ${TAVO_DATA_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/tavolin@.service DESTINATION lib/systemd/system)
+
+# The desktop work place: its launcher, the applications-menu entry, and the session's autostart
+# entry (a configuration file of the package, as everything under /etc).
+configure_file(${PROJECT_SOURCE_DIR}/packaging/desktop/tavolin-desktop.in
+               ${PROJECT_BINARY_DIR}/packaging/tavolin-desktop @ONLY)
+install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/tavolin-desktop DESTINATION bin)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/desktop/tavolin.desktop DESTINATION share/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/desktop/tavolin-autostart.desktop
+        DESTINATION /etc/xdg/autostart RENAME tavolin.desktop)
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles "/etc/xdg/autostart/tavolin.desktop\n")
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/tavolin)
 
 set(CPACK_GENERATOR DEB)
@@ -50,7 +60,8 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "samba, cifs-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
     ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
-    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm
+    ${PROJECT_BINARY_DIR}/packaging/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)
 

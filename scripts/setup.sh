@@ -15,6 +15,7 @@ packages=(
   portaudio19-dev libsndfile1-dev libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev googletest
   xvfb xauth sox imagemagick fonts-dejavu-core
+  x11-utils trayer desktop-file-utils   # desktop tests: xwininfo, a system tray on Xvfb, entry checks
   vlc-bin vlc-plugin-base
   nodejs
   clang libclang-rt-14-dev   # the fuzz targets (libFuzzer comes with libclang-rt-14-dev)

@@ -1,5 +1,6 @@
-// Process start of the station (Tavolin): options, headless or windowed, then the station runs
-// until the window closes or SIGTERM/SIGINT arrives.
+// Process start of the station (Tavolin): options, headless or with windows (hidden, the window
+// open, or a tray icon), then the station runs until the window closes, the tray's "Exit", or
+// SIGTERM/SIGINT.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -10,12 +11,14 @@
 #include <memory>
 
 #include "app/file_modes.h"
+#include "app/start/ready_line.h"
 #include "app/station_app.h"
 #include "app/shell/station_parts.h"
 #include "app/unix_signals.h"
 #include "app/station.h"
 #include "app/ui/main_window.h"
 #include "app/ui/message_boxes.h"
+#include "app/ui/station_tray.h"
 #include "models/ui/create_model_form.h"
 
 namespace {
@@ -26,11 +29,14 @@ bool displayAvailable() {
 }
 
 const char kUsage[] =
-    "usage: tavolin [--program-dir DIR] [--headless]\n"
+    "usage: tavolin [--program-dir DIR] [--headless | --window | --tray [--window]]\n"
     "       tavolin --help | --version\n"
-    "Face check-in station.\n"
+    "Face check-in station. With a display it runs hidden: no window is shown.\n"
     "  --program-dir DIR  program directory (default: the program's folder)\n"
     "  --headless         run without any window (chosen by itself without a display)\n"
+    "  --window           show the main window; closing it ends the station\n"
+    "  --tray             run hidden with a tray icon whose menu opens the window; closing\n"
+    "                     the window hides it, the menu's \"Exit\" ends the station\n"
     "  -h, --help         this text\n"
     "  -v, --version      the program's version\n";
 
@@ -61,6 +67,24 @@ QString defaultProgramDir(const char* argv0) {
   return QCoreApplication::applicationDirPath();
 }
 
+// Passes messages on and keeps the last one: the one that ended a start-up says why the station
+// refuses.
+class LastMessage : public tavo::OperatorMessages {
+ public:
+  void forwardTo(tavo::OperatorMessages* to) { to_ = to; }
+  void show(const QString& text, const QString& caption) override {
+    last = text;
+    to_->show(text, caption);
+  }
+  bool confirm(const QString& text, const QString& caption) override { return to_->confirm(text, caption); }
+  QString last;
+
+ private:
+  tavo::OperatorMessages* to_ = nullptr;
+};
+
+constexpr int kTrayWaitMs = 15000;  // a panel started in the same session may come later
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,6 +103,8 @@ int main(int argc, char** argv) {
   parser.addOption(version);
   parser.addOption({QStringLiteral("program-dir"), QString(), QStringLiteral("DIR")});
   parser.addOption({QStringLiteral("headless"), QString()});
+  parser.addOption({QStringLiteral("window"), QString()});
+  parser.addOption({QStringLiteral("tray"), QString()});
   if (!parser.parse(qapp->arguments())) return usageError(parser.errorText());
   if (!parser.positionalArguments().isEmpty())
     return usageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
@@ -91,6 +117,13 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  const bool windowOpen = parser.isSet("window");
+  const bool tray = parser.isSet("tray");
+  if (parser.isSet("headless") && (windowOpen || tray))
+    return usageError(QStringLiteral("--headless runs without any window: not with --%1").arg(windowOpen ? "window" : "tray"));
+  if (headless && (windowOpen || tray))
+    return usageError(QStringLiteral("--%1 needs a display (DISPLAY or WAYLAND_DISPLAY)").arg(windowOpen ? "window" : "tray"));
+
   QString programDir = parser.isSet("program-dir") ? parser.value("program-dir") : defaultProgramDir(argv[0]);
   programDir = QDir(programDir).absolutePath();
   if (!QFileInfo(programDir).isDir()) {
@@ -102,21 +135,20 @@ int main(int argc, char** argv) {
   tavo::Station station;
   std::unique_ptr<tavo::MessageBoxes> boxes;
   tavo::LogMessages headlessMessages(station.log, !stderrIsStdout());
-  if (headless) {
-    // Nobody sees a window: the operator log goes to stdout as it is written, one line each (a
-    // service's journal takes a line break as a new entry). A message is a log line already, so
-    // its stderr copy is left out where stderr is the same stream.
-    station.log.addWatcher([](const QString& line) {
-      QString oneLine = line;
-      oneLine.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace('\n', ' ').replace('\r', ' ');
-      std::fprintf(stdout, "%s\n", oneLine.toLocal8Bit().constData());
-      std::fflush(stdout);
-    });
-    station.setMessages(&headlessMessages);
-  } else {
-    boxes = std::make_unique<tavo::MessageBoxes>();
-    station.setMessages(boxes.get());
-  }
+  // The operator log goes to stdout as it is written, one line each (a service's journal takes a
+  // line break as a new entry; a desktop session keeps it in its own log).
+  station.log.addWatcher([](const QString& line) {
+    QString oneLine = line;
+    oneLine.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace('\n', ' ').replace('\r', ' ');
+    std::fprintf(stdout, "%s\n", oneLine.toLocal8Bit().constData());
+    std::fflush(stdout);
+  });
+  // Headless nobody sees a window: a message is a log line already, so its stderr copy is left
+  // out where stderr is the same stream.
+  if (!headless) boxes = std::make_unique<tavo::MessageBoxes>();
+  LastMessage messages;
+  messages.forwardTo(boxes ? static_cast<tavo::OperatorMessages*>(boxes.get()) : &headlessMessages);
+  station.setMessages(&messages);
 
   tavo::StationApp app(station, programDir);
   tavo::StationParts parts(app);
@@ -130,13 +162,28 @@ int main(int argc, char** argv) {
     // A message box closed while the main window is hidden must not end the station.
     QApplication::setQuitOnLastWindowClosed(false);
   }
+  std::unique_ptr<tavo::StationTray> trayIcon;
+  if (tray) {
+    trayIcon = std::make_unique<tavo::StationTray>(app, *window);
+    trayIcon->showWhenAvailable(kTrayWaitMs);
+  }
+  if (windowOpen) {
+    // The same station, its window open from the start: the hidden-mode step leaves it shown.
+    window->keepShown(true);
+    window->openForOperator();
+  }
 
   tavo::UnixSignals unixSignals;
   QObject::connect(&unixSignals, &tavo::UnixSignals::quitRequested, qapp.get(), [&app] { app.requestQuit(); });
 
   app.start();
+  if (app.startUpSucceeded()) station.showLog(tavo::readyLine(station));
+  else if (trayIcon) {
+    trayIcon->setRefusal(messages.last.isEmpty() ? QStringLiteral("the start-up ended early") : messages.last);
+  }
   const int code = app.exec();
   app.shutdown();
+  trayIcon.reset();
   window.reset();
   editor.reset();
   return code;

@@ -1,7 +1,6 @@
 #include "app/ui/main_window.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDateEdit>
 #include <QGuiApplication>
 #include <QScreen>
@@ -43,6 +42,7 @@ void MainWindow::setDateDoc(const QDate& date) {
 void MainWindow::showWorkTab() { tabs_->setCurrentWidget(workTab_); }
 
 void MainWindow::enterHiddenMode() {
+  if (keepShown_) return;
   // Borderless and zero-sized in the original; here simply not shown.
   setWindowFlag(Qt::FramelessWindowHint, true);
   hide();
@@ -58,9 +58,20 @@ void MainWindow::showAtDesignedSize() {
   show();
 }
 
+void MainWindow::openForOperator() {
+  showAtDesignedSize();
+  raise();
+  activateWindow();
+  app_.station().showLog(QStringLiteral("  window shown at %1 x %2, tab \"%3\"")
+                             .arg(width())
+                             .arg(height())
+                             .arg(tabs_->tabText(tabs_->currentIndex())));
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
-  QCoreApplication::quit();
+  // A quit asked for while the start-up still builds the base is kept until the loop runs.
+  if (!closeHides_) app_.requestQuit();
 }
 
 void MainWindow::setBusy(bool busy) { setEnabled(!busy); }

@@ -41,6 +41,15 @@ bool StationProcess::start(const QStringList& extraArgs) {
   return process_.waitForStarted(10000);
 }
 
+bool StationProcess::startOnDisplay(const QString& display, const QStringList& options) {
+  QProcessEnvironment env = headlessStationEnvironment(dir_.path());
+  env.insert("DISPLAY", display);
+  process_.setProcessEnvironment(env);
+  process_.setWorkingDirectory(dir_.path());
+  process_.start(programDir() + "tavolin", options + QStringList{"--program-dir", dir_.path()});
+  return process_.waitForStarted(10000);
+}
+
 bool StationProcess::startAndWaitForBase(int timeoutMs) {
   const int builds = output().count("end - LUX");
   if (!start()) return false;

@@ -18,6 +18,8 @@ class StationProcess {
   void writeIni(const QString& name, const QByteArray& content);
 
   bool start(const QStringList& extraArgs = {});
+  // Starts it with windows on the X display (":N"), with the given options instead of --headless.
+  bool startOnDisplay(const QString& display, const QStringList& options);
   // Starts it and waits until its template base is built (the poll runs from then on).
   bool startAndWaitForBase(int timeoutMs);
   // A statement on the station's database through tavolin-db; rows as tab-separated lines,

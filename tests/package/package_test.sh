@@ -51,6 +51,17 @@ make_package() {
   done
   [ -f "$root/usr/lib/systemd/system/tavolin@.service" ] || fail "no unit"
 
+  # The desktop work place: launcher, menu entry, autostart entry (a conffile). At a session's
+  # start the launcher starts nothing for a user who has no station.
+  [ -x "$root/usr/bin/tavolin-desktop" ] || fail "no /usr/bin/tavolin-desktop"
+  for f in usr/share/applications/tavolin.desktop etc/xdg/autostart/tavolin.desktop; do
+    [ -f "$root/$f" ] || fail "no /$f"
+    if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$root/$f" || fail "/$f is no valid entry"; fi
+  done
+  grep -qx /etc/xdg/autostart/tavolin.desktop "$work/control/conffiles" || fail "the autostart entry is no conffile"
+  HOME=$work/home XDG_DATA_HOME= TAVO_STATION_DIR= "$root/usr/bin/tavolin-desktop" --autostart || fail "tavolin-desktop --autostart"
+  [ ! -e "$work/home" ] || fail "tavolin-desktop --autostart made a station"
+
   # The same networks, cascades, sounds and picture as a station of the build tree.
   bash "$src/scripts/new-station.sh" "$work/reference" "$build" >/dev/null
   diff -r "$work/reference/nets" "$root/usr/share/tavolin/nets" || fail "installed nets differ from scripts/new-station.sh"
