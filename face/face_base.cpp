@@ -13,6 +13,7 @@
 #include "app/station.h"
 #include "data/data_store.h"
 #include "face/base_build.h"
+#include "face/build_progress.h"
 #include "face/sdk/fsdk_cv.h"
 #include "face/template_store.h"
 #include "protect/face_file.h"
@@ -146,6 +147,9 @@ void FaceBase::initializeEngine() {
                              nets.toStdString() + ")");
   }
   engineReady_ = true;
+  // The engine loads its networks once per process: their digest is taken once too, so it names
+  // the networks in use even when the files are replaced while the station runs.
+  if (networks_.isEmpty()) networks_ = networksDigest(QString::fromUtf8(nets));
 }
 
 void FaceBase::ClearDatabase() {
@@ -198,6 +202,13 @@ void FaceBase::EnrollPicture(const QString& FileName, int id, bool& Threshold_Ch
   else if (p.templateCode != FSDKE_OK)
     station_.messages().show(QStringLiteral("Error retrieving face template."), kErrorCaption);
   Threshold_Check = true;
+  ++facesAhead_;
+  if (newModelsLeftOutAtNextStart())
+    station_.showLog(QStringLiteral("  LUX base full (%1 faces): model %2 of %3 is matched until the next start, "
+                                    "then left out of the base")
+                         .arg(capacity_)
+                         .arg(id)
+                         .arg(fio.left(kFioLength)));
   if (!p.complete()) return;
 
   TFaceRecord r;
@@ -307,9 +318,22 @@ void FaceBase::walkModels(int& counter) {
     }
     return t.locateId(j.id);
   };
-  BuildPipeline pipeline(jobs, stored, buildWorkers_, faceDetectionThreshold_);
+  const auto activeIn = [&jobs](std::size_t from) {
+    return int(std::count_if(jobs.begin() + long(std::min(from, jobs.size())), jobs.end(),
+                             [](const BuildJob& j) { return j.active; }));
+  };
+  BuildProgress progress(activeIn(0));
+  BuildPipeline pipeline(jobs, stored, buildWorkers_, OutcomeKey{faceDetectionThreshold_, networks_});
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     const BuildJob& job = jobs[i];
+    if (station_.quitRequested) {
+      // The station is ending: what was worked out so far is stored below, the rest waits.
+      lastBuild_.stopped = true;
+      station_.showLog(QStringLiteral("  LUX stopped: the station is ending (%1 of %2 models done)")
+                           .arg(progress.done())
+                           .arg(progress.total()));
+      break;
+    }
     BuildOutcome o = pipeline.take(i, [] { processPendingEvents(); });
     // A row deleted or deactivated while its picture was worked on is left out.
     bool present = onRow(job);
@@ -342,8 +366,16 @@ void FaceBase::walkModels(int& counter) {
       }
       if (check) ++counter;
     }
+    if (job.active) {
+      progress.step();
+      if (progress.logDue()) station_.showLog(progress.logLine());
+      if (progress.labelDue()) setLabelNote(progress.labelNote());
+    }
     if (present) processPendingEvents();
-    if (counter == capacity_) break;
+    if (counter == capacity_) {
+      lastBuild_.leftOut = activeIn(i + 1);
+      break;
+    }
     if (present) {
       label_ = QStringLiteral("База моделей ") + QString::number(counter);
       if (onLabel) onLabel(label_);
@@ -351,7 +383,25 @@ void FaceBase::walkModels(int& counter) {
   }
   flush();
   store.prune();
+  facesAhead_ = counter;
+  if (lastBuild_.leftOut > 0) {
+    // Never silently: the rows after the capacity are the newest models.
+    station_.showLog(QStringLiteral("  LUX base full: %1 faces, %2 active models left out")
+                         .arg(counter)
+                         .arg(lastBuild_.leftOut));
+    setLabelNote(QStringLiteral("база полна, не вошли: %1").arg(lastBuild_.leftOut));
+  } else {
+    setLabelNote(QString());
+  }
 }
+
+void FaceBase::setLabelNote(const QString& note) {
+  if (note == labelNote_) return;
+  labelNote_ = note;
+  if (onLabelNote) onLabelNote();
+}
+
+bool FaceBase::newModelsLeftOutAtNextStart() const { return lastBuild_.leftOut > 0 || facesAhead_ > capacity_; }
 
 void FaceBase::Button19Click() {
   station_.showLog(QStringLiteral("  start - LUX"));
@@ -377,6 +427,7 @@ void FaceBase::Button19Click() {
     });
     if (t.isOpen()) walkModels(counter);
   }
+  if (lastBuild_.stopped) return;  // not ready: no end line, no "ArrayOk.txt"
   station_.showLog(QStringLiteral("  end - LUX"));
   station_.memoOut.clear();
   station_.memoOut.saveOrThrow(joinPath(station_.settings.flagDir, QStringLiteral("ArrayOk.txt")));
@@ -391,6 +442,7 @@ std::size_t FaceBase::forget(qint64 id) {
     descriptors_.erase(at, at + fsdk::kDescriptorSize);
     ++gone;
   }
+  facesAhead_ = std::max(0, facesAhead_ - int(gone));
   if (data_.isOpen()) TemplateStore(data_.database()).forget(id);
   return gone;
 }
