@@ -52,6 +52,16 @@ BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, 
   return out;
 }
 
+void PendingTemplates::add(qint64 modelId, const QByteArray& digest, const PictureTemplate& picture) {
+  entries_.push_back({modelId, digest, picture});
+  if (entries_.size() >= size_) flush();
+}
+
+void PendingTemplates::flush() {
+  store_.putAll(entries_);
+  entries_.clear();
+}
+
 BuildPipeline::BuildPipeline(const std::vector<BuildJob>& jobs, const std::unordered_map<qint64, StoredTemplate>& stored,
                              int workers, const OutcomeKey& key, int lookahead)
     : jobs_(jobs), stored_(stored), key_(key), lookahead_(std::size_t(std::max(lookahead, 1))) {

@@ -40,6 +40,25 @@ struct BuildOutcome {
 BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, StoredTemplate>& stored,
                           const OutcomeKey& key);
 
+// Outcomes worked out afresh on their way into the template store, written in batches of `size`,
+// each in one transaction. What is left goes at flush() or when the object ends, also when an
+// error ends the build.
+class PendingTemplates {
+ public:
+  explicit PendingTemplates(TemplateStore& store, std::size_t size = 64) : store_(store), size_(size) {}
+  ~PendingTemplates() { flush(); }
+  PendingTemplates(const PendingTemplates&) = delete;
+  PendingTemplates& operator=(const PendingTemplates&) = delete;
+
+  void add(qint64 modelId, const QByteArray& digest, const PictureTemplate& picture);
+  void flush();
+
+ private:
+  TemplateStore& store_;
+  const std::size_t size_;
+  std::vector<TemplateStore::Entry> entries_;
+};
+
 // Worker threads working the rows ahead of the message thread, which takes the outcomes in row
 // order (with 0 workers the message thread does the work in take()). At most `lookahead` outcomes
 // wait unclaimed, so memory stays flat on any base size.

@@ -18,6 +18,8 @@ class DataStore;
 class Station;
 struct BuildJob;
 struct BuildOutcome;
+class BuildProgress;
+class PendingTemplates;
 
 // One enrolled picture of the template base.
 struct TFaceRecord {
@@ -164,10 +166,21 @@ class FaceBase {
 
  private:
   void initializeEngine();
+  // What EnrollPicture makes of an engine outcome: the message boxes of a failed step and a record
+  // when the template was obtained. Returns Threshold_Check (a face was found).
+  bool enrolPicture(const PictureTemplate& p, const QString& fileName, int id, const QString& fio);
+
+  // The build's walk over the model table, in its steps: read the rows, take each row's stored or
+  // computed outcome, apply it as EnrollPicture would, export the model and keep its flags.
   void walkModels(int& counter);
+  std::vector<BuildJob> readRows();
+  bool backToRow(const BuildJob& job);
+  bool applyOutcome(const BuildJob& job, const BuildOutcome& o, PendingTemplates& fresh);
+  void exportAndFlag(const BuildJob& job, bool check);
+  void showProgress(BuildProgress& progress);
+  void showCount(int counter);
+  void reportEnd(int counter, const BuildProgress& progress);
   void setLabelNote(const QString& note);
-  // Applies one outcome of the build as EnrollPicture would; returns Threshold_Check.
-  bool enrolOutcome(const BuildJob& job, const BuildOutcome& o);
   // Whether the model still exists and is active (true when the database cannot tell).
   bool stillActive(qint64 id);
 

@@ -155,6 +155,15 @@ void TemplateStore::put(qint64 modelId, const QByteArray& digest, const PictureT
   });
 }
 
+void TemplateStore::putAll(const std::vector<Entry>& entries) {
+  if (entries.empty()) return;
+  guarded("put", [&] {
+    Database::Transaction tx(db_);
+    for (const Entry& e : entries) put(e.modelId, e.digest, e.picture);
+    tx.commit();
+  });
+}
+
 void TemplateStore::forget(qint64 modelId) {
   guarded("forget", [&] { db_.exec(QStringLiteral("DELETE FROM FaceTemplate WHERE ModelId = ?"), {modelId}); });
 }

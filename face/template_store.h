@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "face/face_base.h"
 
@@ -59,6 +60,13 @@ class TemplateStore {
   // Stores (replaces) the outcome of a model's face file; an outcome with a transient failure
   // is not stored.
   void put(qint64 modelId, const QByteArray& digest, const PictureTemplate& picture);
+  // Stores (replaces) outcomes of several models in one transaction.
+  struct Entry {
+    qint64 modelId;
+    QByteArray digest;
+    PictureTemplate picture;
+  };
+  void putAll(const std::vector<Entry>& entries);
   // Drops a model's row.
   void forget(qint64 modelId);
   // Drops rows of models that no longer exist and of other engine versions.
