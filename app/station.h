@@ -30,6 +30,9 @@ class Station {
   // True while the start-up handler runs (it lets events run during the template-base build);
   // requests found meanwhile wait for it to end.
   bool startUpInProgress = false;
+  // Set by SIGTERM/SIGINT (StationApp::requestQuit): long work that lets events run (the template
+  // base build) stops at its next step instead of running to its end.
+  bool quitRequested = false;
 
   const Clock& clock() const { return *clock_; }
   OperatorMessages& messages() { return *messages_; }

@@ -65,6 +65,7 @@ void StationApp::shutdown() {
 
 void StationApp::requestQuit() {
   quitRequested_ = true;
+  station_.quitRequested = true;
   QCoreApplication::quit();  // does nothing before the message loop runs
 }
 

@@ -65,11 +65,12 @@ bool EnrolmentRequest::alreadyEnrolled(const QString& ean, const QByteArray& pic
   return false;
 }
 
-void EnrolmentRequest::answer(bool enrolled, double percent) {
+void EnrolmentRequest::answer(bool enrolled, double percent, bool baseFull) {
   ResultBuffer& memo = station_.memoOut;
   memo.clear();
   memo.add(enrolled ? QString() : QString::fromUtf8(kEnrolmentRefused));
   memo.add(Settings::realText(percent, station_.locale));
+  if (baseFull) memo.add(QString::fromUtf8(kEnrolmentBaseFull));
   memo.saveOrThrow(joinPath(station_.settings.flagDir, QLatin1String(kEnrolmentAnswer)));
 }
 
@@ -161,8 +162,11 @@ EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
 
   const QString verdict = out.enrolled ? QStringLiteral("enrolled ") + out.enrolledPictures.join(QStringLiteral(", "))
                                        : QStringLiteral("refused");
-  station_.showLog(QStringLiteral("user.txt: %1 %2 (%3 %)").arg(ean, verdict, Settings::realText(percent, station_.locale)));
-  answer(out.enrolled, percent);
+  out.leftOutAtNextStart = !out.enrolledPictures.isEmpty() && leftOutAtNextStart && leftOutAtNextStart();
+  station_.showLog(QStringLiteral("user.txt: %1 %2 (%3 %)%4")
+                       .arg(ean, verdict, Settings::realText(percent, station_.locale),
+                            out.leftOutAtNextStart ? QStringLiteral(", base full: left out at the next start") : QString()));
+  answer(out.enrolled, percent, out.leftOutAtNextStart);
   return out;
 }
 

@@ -15,6 +15,9 @@ class Station;
 inline constexpr char kEnrolmentAnswer[] = "endUser.txt";
 // First answer line of a refusal.
 inline constexpr char kEnrolmentRefused[] = "ошибка";
+// Third answer line when the models made cannot enter the template base at the next start (the
+// base is full); the first two lines are as always.
+inline constexpr char kEnrolmentBaseFull[] = "база полна";
 // Line 3 that enrols regardless of the comparison (exact, case-sensitive).
 inline constexpr char kEnrolRegardless[] = "Да";
 // A barcode without models is refused from this match percentage on.
@@ -34,6 +37,7 @@ struct EnrolmentOutcome {
   double percent = 0;     // P: best match of the picked picture against the template base
   QString matchedEan;     // M: barcode of that best match
   QStringList enrolledPictures;  // file names made models, in order
+  bool leftOutAtNextStart = false;  // the base is full: matched until the next start only
 };
 
 // The enrolment request ("user.txt" lines: barcode, picked picture base name such as "Face102",
@@ -63,6 +67,8 @@ class EnrolmentRequest {
   // Why a series picture (host path) cannot become a model ("not a picture", "no face"); empty
   // when it can. Unset: only emptiness and size are checked.
   std::function<QString(const QString& hostFile)> pictureProblem;
+  // Whether models made now stay out of the template base at the next start. Unset: never.
+  std::function<bool()> leftOutAtNextStart;
 
   // Wires a template base with FaceRecognitionLuxand(...) and EnrollPicture(...).
   template <class Base>
@@ -72,6 +78,7 @@ class EnrolmentRequest {
     };
     enroll = enrollPictureOf(base);
     pictureProblem = [&base](const QString& f) { return faceProblemOf(f, base.FaceDetectionThreshold()); };
+    leftOutAtNextStart = [&base] { return base.newModelsLeftOutAtNextStart(); };
   }
 
   EnrolmentOutcome handle(const QStringList& lines);
@@ -79,7 +86,7 @@ class EnrolmentRequest {
  private:
   QString seriesPictureProblem(const QString& hostFile, QByteArray* bytes, bool withFace) const;
   bool alreadyEnrolled(const QString& ean, const QByteArray& picture);
-  void answer(bool enrolled, double percent);
+  void answer(bool enrolled, double percent, bool baseFull = false);
 
   Station& station_;
   DataStore& data_;

@@ -26,7 +26,7 @@ cv::Mat enrolmentPicture(const QByteArray& faceFileBytes) {
 }  // namespace
 
 BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, StoredTemplate>& stored,
-                          int detectionThreshold) {
+                          const OutcomeKey& key) {
   BuildOutcome out;
   const QString bin = job.base + QLatin1String(kFaceBinSuffix);
   QFile file(hostPath(bin));
@@ -39,7 +39,7 @@ BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, 
     out.error = QStringLiteral("Cannot read file \"%1\": %2").arg(bin, file.errorString()).toStdString();
     return out;
   }
-  out.digest = faceFileDigest(bytes);
+  out.digest = outcomeDigest(bytes, key);
   if (const auto s = stored.find(job.id); s != stored.end() && s->second.digest == out.digest) {
     out.pictureMade = true;
     out.fromStore = true;
@@ -48,13 +48,23 @@ BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, 
   }
   const cv::Mat picture = enrolmentPicture(bytes);
   out.pictureMade = !picture.empty();
-  if (out.pictureMade) out.picture = templateOfPicture(picture, detectionThreshold, kEnrolmentScale);
+  if (out.pictureMade) out.picture = templateOfPicture(picture, key.detectionThreshold, kEnrolmentScale);
   return out;
 }
 
+void PendingTemplates::add(qint64 modelId, const QByteArray& digest, const PictureTemplate& picture) {
+  entries_.push_back({modelId, digest, picture});
+  if (entries_.size() >= size_) flush();
+}
+
+void PendingTemplates::flush() {
+  store_.putAll(entries_);
+  entries_.clear();
+}
+
 BuildPipeline::BuildPipeline(const std::vector<BuildJob>& jobs, const std::unordered_map<qint64, StoredTemplate>& stored,
-                             int workers, int detectionThreshold, int lookahead)
-    : jobs_(jobs), stored_(stored), threshold_(detectionThreshold), lookahead_(std::size_t(std::max(lookahead, 1))) {
+                             int workers, const OutcomeKey& key, int lookahead)
+    : jobs_(jobs), stored_(stored), key_(key), lookahead_(std::size_t(std::max(lookahead, 1))) {
   for (int k = 0; k < workers; ++k) workers_.emplace_back([this] { work(); });
 }
 
@@ -79,7 +89,7 @@ void BuildPipeline::work() {
     BuildOutcome o;
     if (jobs_[i].active) {
       try {
-        o = buildOutcome(jobs_[i], stored_, threshold_);
+        o = buildOutcome(jobs_[i], stored_, key_);
       } catch (const std::exception& e) {
         o = BuildOutcome{};
         o.error = e.what();
@@ -108,7 +118,7 @@ BuildOutcome BuildPipeline::take(std::size_t i, const std::function<void()>& idl
       // No workers: the message thread does the work itself.
       g.unlock();
       BuildOutcome o;
-      if (jobs_[i].active) o = buildOutcome(jobs_[i], stored_, threshold_);
+      if (jobs_[i].active) o = buildOutcome(jobs_[i], stored_, key_);
       taken_ = i + 1;
       return o;
     }

@@ -34,11 +34,30 @@ struct BuildOutcome {
   PictureTemplate picture;
 };
 
-// The per-picture work of one face file, a pure function of its bytes: read, digest, then the
-// stored outcome when the digest and engine match, else decipher, decode and re-encode in memory
-// (the picture DecryptImage would write) and templateOfPicture on it.
+// The per-picture work of one face file, a pure function of its bytes and the key: read, digest,
+// then the stored outcome when the digest and engine match, else decipher, decode and re-encode in
+// memory (the picture DecryptImage would write) and templateOfPicture on it.
 BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, StoredTemplate>& stored,
-                          int detectionThreshold);
+                          const OutcomeKey& key);
+
+// Outcomes worked out afresh on their way into the template store, written in batches of `size`,
+// each in one transaction. What is left goes at flush() or when the object ends, also when an
+// error ends the build.
+class PendingTemplates {
+ public:
+  explicit PendingTemplates(TemplateStore& store, std::size_t size = 64) : store_(store), size_(size) {}
+  ~PendingTemplates() { flush(); }
+  PendingTemplates(const PendingTemplates&) = delete;
+  PendingTemplates& operator=(const PendingTemplates&) = delete;
+
+  void add(qint64 modelId, const QByteArray& digest, const PictureTemplate& picture);
+  void flush();
+
+ private:
+  TemplateStore& store_;
+  const std::size_t size_;
+  std::vector<TemplateStore::Entry> entries_;
+};
 
 // Worker threads working the rows ahead of the message thread, which takes the outcomes in row
 // order (with 0 workers the message thread does the work in take()). At most `lookahead` outcomes
@@ -46,7 +65,7 @@ BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, 
 class BuildPipeline {
  public:
   BuildPipeline(const std::vector<BuildJob>& jobs, const std::unordered_map<qint64, StoredTemplate>& stored,
-                int workers, int detectionThreshold, int lookahead = 32);
+                int workers, const OutcomeKey& key, int lookahead = 32);
   ~BuildPipeline();  // stops the workers (outcomes not taken are dropped)
   BuildPipeline(const BuildPipeline&) = delete;
   BuildPipeline& operator=(const BuildPipeline&) = delete;
@@ -59,7 +78,7 @@ class BuildPipeline {
 
   const std::vector<BuildJob>& jobs_;
   const std::unordered_map<qint64, StoredTemplate>& stored_;
-  const int threshold_;
+  const OutcomeKey key_;
   const std::size_t lookahead_;
   std::mutex lock_;
   std::condition_variable changed_;

@@ -13,6 +13,7 @@
 #include "app/station.h"
 #include "data/data_store.h"
 #include "face/base_build.h"
+#include "face/build_progress.h"
 #include "face/sdk/fsdk_cv.h"
 #include "face/template_store.h"
 #include "protect/face_file.h"
@@ -146,6 +147,9 @@ void FaceBase::initializeEngine() {
                              nets.toStdString() + ")");
   }
   engineReady_ = true;
+  // The engine loads its networks once per process: their digest is taken once too, so it names
+  // the networks in use even when the files are replaced while the station runs.
+  if (networks_.isEmpty()) networks_ = networksDigest(QString::fromUtf8(nets));
 }
 
 void FaceBase::ClearDatabase() {
@@ -180,34 +184,42 @@ void FaceBase::append(TFaceRecord record) {
   }
 }
 
-void FaceBase::EnrollPicture(const QString& FileName, int id, bool& Threshold_Check, const QString& fio) {
-  if (!engineReady_) initializeEngine();
-  const PictureTemplate p = templateOfPicture(FileName, faceDetectionThreshold_, kEnrolmentScale,
-                                              [] { processPendingEvents(); });
+bool FaceBase::enrolPicture(const PictureTemplate& p, const QString& fileName, int id, const QString& fio) {
   if (!p.loaded()) {
     station_.messages().show(QStringLiteral("Error loading file (EnrollPicture)"), kErrorCaption);
-    Threshold_Check = false;
-    return;
+    return false;
   }
-  if (!p.faceFound()) {
-    Threshold_Check = false;
-    return;
-  }
+  if (!p.faceFound()) return false;
   if (p.eyesCode != FSDKE_OK)
     station_.messages().show(QStringLiteral("Error detection facial features."), kErrorCaption);
   else if (p.templateCode != FSDKE_OK)
     station_.messages().show(QStringLiteral("Error retrieving face template."), kErrorCaption);
-  Threshold_Check = true;
-  if (!p.complete()) return;
+  if (p.complete()) {
+    TFaceRecord r;
+    r.Template = p.Template;
+    r.FacePosition = p.FacePosition;
+    r.FacialFeatures = p.FacialFeatures;
+    r.ImageFileName = fileName;
+    r.id = id;
+    r.fio = fio;
+    append(std::move(r));
+  }
+  return true;
+}
 
-  TFaceRecord r;
-  r.Template = p.Template;
-  r.FacePosition = p.FacePosition;
-  r.FacialFeatures = p.FacialFeatures;
-  r.ImageFileName = FileName;
-  r.id = id;
-  r.fio = fio;
-  append(std::move(r));
+void FaceBase::EnrollPicture(const QString& FileName, int id, bool& Threshold_Check, const QString& fio) {
+  if (!engineReady_) initializeEngine();
+  const PictureTemplate p = templateOfPicture(FileName, faceDetectionThreshold_, kEnrolmentScale,
+                                              [] { processPendingEvents(); });
+  Threshold_Check = enrolPicture(p, FileName, id, fio);
+  if (!Threshold_Check) return;
+  ++facesAhead_;
+  if (newModelsLeftOutAtNextStart())
+    station_.showLog(QStringLiteral("  LUX base full (%1 faces): model %2 of %3 is matched until the next start, "
+                                    "then left out of the base")
+                         .arg(capacity_)
+                         .arg(id)
+                         .arg(fio.left(kFioLength)));
 }
 
 void FaceBase::CheckModel() {
@@ -227,37 +239,8 @@ void FaceBase::CheckModel() {
   }
 }
 
-bool FaceBase::enrolOutcome(const BuildJob& job, const BuildOutcome& o) {
-  if (!o.pictureMade || !o.picture.loaded()) {
-    station_.messages().show(QStringLiteral("Error loading file (EnrollPicture)"), kErrorCaption);
-    return false;
-  }
-  const PictureTemplate& p = o.picture;
-  if (!p.faceFound()) return false;
-  if (p.eyesCode != FSDKE_OK)
-    station_.messages().show(QStringLiteral("Error detection facial features."), kErrorCaption);
-  else if (p.templateCode != FSDKE_OK)
-    station_.messages().show(QStringLiteral("Error retrieving face template."), kErrorCaption);
-  if (p.complete()) {
-    TFaceRecord r;
-    r.Template = p.Template;
-    r.FacePosition = p.FacePosition;
-    r.FacialFeatures = p.FacialFeatures;
-    r.ImageFileName = station_.tempFile(QStringLiteral("CreateArreyModel.jpg"));
-    r.id = int(job.id);
-    r.fio = job.ean;
-    append(std::move(r));
-  }
-  return true;
-}
-
-void FaceBase::walkModels(int& counter) {
+std::vector<BuildJob> FaceBase::readRows() {
   Dataset& t = data_.tableModel();
-  const Settings& s = station_.settings;
-  lastBuild_ = {};
-
-  // The rows as the table shows them now (order and filter); the pictures are worked on threads
-  // ahead of this walk, which takes their outcomes in row order.
   std::vector<BuildJob> jobs;
   jobs.reserve(std::size_t(std::max(t.recordCount(), 0)));
   for (t.first(); !t.eof(); t.next()) {
@@ -266,92 +249,134 @@ void FaceBase::walkModels(int& counter) {
     j.row = t.currentRow();
     j.active = t.asBool(QStringLiteral("Active"));
     j.ean = t.asString(QStringLiteral("EAN"));
-    j.base = joinPath(s.modelDir, t.asString(QStringLiteral("FileName")));
+    j.base = joinPath(station_.settings.modelDir, t.asString(QStringLiteral("FileName")));
     jobs.push_back(std::move(j));
   }
+  return jobs;
+}
+
+bool FaceBase::backToRow(const BuildJob& job) {
+  // Work run while events are let through may move the shared cursor.
+  Dataset& t = data_.tableModel();
+  if (job.row >= 0 && job.row < t.recordCount()) {
+    t.moveTo(job.row);
+    if (!t.eof() && t.id() == job.id) return true;
+  }
+  return t.locateId(job.id);
+}
+
+bool FaceBase::applyOutcome(const BuildJob& job, const BuildOutcome& o, PendingTemplates& fresh) {
+  if (!o.error.empty()) throw std::runtime_error(o.error);
+  const bool check = enrolPicture(o.pictureMade ? o.picture : PictureTemplate{},
+                                  station_.tempFile(QStringLiteral("CreateArreyModel.jpg")), int(job.id), job.ean);
+  if (o.fromStore) {
+    ++lastBuild_.fromStore;
+  } else if (o.pictureMade && o.picture.loaded()) {
+    ++lastBuild_.computed;
+    fresh.add(job.id, o.digest, o.picture);
+  }
+  return check;
+}
+
+void FaceBase::exportAndFlag(const BuildJob& job, bool check) {
+  Dataset& t = data_.tableModel();
+  if (!t.asBool(QStringLiteral("dark"))) {
+    // The outcome of the export copy is ignored: the row counts as exported anyway.
+    QFile source(hostPath(job.base + QLatin1String(kFaceBinSuffix)));
+    if (source.open(QIODevice::ReadOnly)) {
+      const QByteArray bytes = source.readAll();
+      source.close();
+      writeFileAtomically(QLatin1String(kExportFolder) + exportFileName(job.ean, job.id), bytes);
+    }
+    t.edit();
+    t.setField(QStringLiteral("dark"), true);
+    t.setField(QStringLiteral("light"), check);
+    t.post();
+  } else if (t.asBool(QStringLiteral("light")) != check) {
+    t.edit();
+    t.setField(QStringLiteral("light"), check);
+    t.post();
+  }
+}
+
+void FaceBase::showProgress(BuildProgress& progress) {
+  progress.step();
+  if (progress.logDue()) station_.showLog(progress.logLine());
+  if (progress.labelDue()) setLabelNote(progress.labelNote());
+}
+
+void FaceBase::showCount(int counter) {
+  label_ = QStringLiteral("База моделей ") + QString::number(counter);
+  if (onLabel) onLabel(label_);
+}
+
+void FaceBase::reportEnd(int counter, const BuildProgress& progress) {
+  facesAhead_ = counter;
+  if (lastBuild_.stopped)
+    station_.showLog(QStringLiteral("  LUX stopped: the station is ending (%1 of %2 models done)")
+                         .arg(progress.done())
+                         .arg(progress.total()));
+  if (lastBuild_.leftOut > 0) {
+    // Never silently: the rows after the capacity are the newest models.
+    station_.showLog(QStringLiteral("  LUX base full: %1 faces, %2 active models left out")
+                         .arg(counter)
+                         .arg(lastBuild_.leftOut));
+    setLabelNote(QStringLiteral("база полна, не вошли: %1").arg(lastBuild_.leftOut));
+  } else {
+    setLabelNote(QString());
+  }
+}
+
+void FaceBase::walkModels(int& counter) {
+  Dataset& t = data_.tableModel();
+  lastBuild_ = {};
+  // The rows as the table shows them now (order and filter); the pictures are worked on threads
+  // ahead of this walk, which takes their outcomes in row order.
+  const std::vector<BuildJob> jobs = readRows();
+  const auto activeFrom = [&jobs](std::size_t from) {
+    return int(std::count_if(jobs.begin() + long(from), jobs.end(), [](const BuildJob& j) { return j.active; }));
+  };
   TemplateStore store(data_.database(), [this](const QString& line) { station_.showLog(line); });
   const auto stored = store.loadAll();
-
-  // New templates reach the store in batches, each in one transaction.
-  struct PendingPut {
-    qint64 id;
-    QByteArray digest;
-    PictureTemplate picture;
-  };
-  std::vector<PendingPut> pending;
-  const auto flush = [&] {
-    if (pending.empty()) return;
-    if (store.enabled() && data_.database().isOpen()) {
-      try {
-        Database::Transaction tx(data_.database());
-        for (const auto& p : pending) store.put(p.id, p.digest, p.picture);
-        tx.commit();
-      } catch (const std::exception& e) {
-        station_.showLog(QStringLiteral("  FaceTemplate put: ") + QString::fromUtf8(e.what()));
-      }
-    }
-    pending.clear();
-  };
-  Finally flushAtEnd([&] {
-    try {
-      flush();
-    } catch (...) {
-    }
-  });
-
-  // Work run while events are let through may move the shared cursor: come back to the row.
-  const auto onRow = [&t](const BuildJob& j) {
-    if (j.row >= 0 && j.row < t.recordCount()) {
-      t.moveTo(j.row);
-      if (!t.eof() && t.id() == j.id) return true;
-    }
-    return t.locateId(j.id);
-  };
-  BuildPipeline pipeline(jobs, stored, buildWorkers_, faceDetectionThreshold_);
+  PendingTemplates fresh(store);
+  BuildProgress progress(activeFrom(0));
+  BuildPipeline pipeline(jobs, stored, buildWorkers_, OutcomeKey{faceDetectionThreshold_, networks_});
   for (std::size_t i = 0; i < jobs.size(); ++i) {
+    // The station is ending: what was worked out so far is stored below, the rest waits.
+    if (station_.quitRequested) {
+      lastBuild_.stopped = true;
+      break;
+    }
     const BuildJob& job = jobs[i];
-    BuildOutcome o = pipeline.take(i, [] { processPendingEvents(); });
+    const BuildOutcome o = pipeline.take(i, [] { processPendingEvents(); });
     // A row deleted or deactivated while its picture was worked on is left out.
-    bool present = onRow(job);
+    bool present = backToRow(job);
     if (present && job.active && t.asBool(QStringLiteral("Active"))) {
-      if (!o.error.empty()) throw std::runtime_error(o.error);
-      const bool check = enrolOutcome(job, o);
-      if (o.fromStore) ++lastBuild_.fromStore;
-      else if (o.pictureMade && o.picture.loaded()) {
-        ++lastBuild_.computed;
-        pending.push_back({job.id, o.digest, o.picture});
-        if (pending.size() >= 64) flush();
-      }
-      present = onRow(job);
-      if (present && !t.asBool(QStringLiteral("dark"))) {
-        // The outcome of the export copy is ignored: the row counts as exported anyway.
-        QFile source(hostPath(job.base + QLatin1String(kFaceBinSuffix)));
-        if (source.open(QIODevice::ReadOnly)) {
-          const QByteArray bytes = source.readAll();
-          source.close();
-          writeFileAtomically(QLatin1String(kExportFolder) + exportFileName(job.ean, job.id), bytes);
-        }
-        t.edit();
-        t.setField(QStringLiteral("dark"), true);
-        t.setField(QStringLiteral("light"), check);
-        t.post();
-      } else if (present && t.asBool(QStringLiteral("light")) != check) {
-        t.edit();
-        t.setField(QStringLiteral("light"), check);
-        t.post();
-      }
+      const bool check = applyOutcome(job, o, fresh);
+      present = backToRow(job);
+      if (present) exportAndFlag(job, check);
       if (check) ++counter;
     }
+    if (job.active) showProgress(progress);
     if (present) processPendingEvents();
-    if (counter == capacity_) break;
-    if (present) {
-      label_ = QStringLiteral("База моделей ") + QString::number(counter);
-      if (onLabel) onLabel(label_);
+    if (counter == capacity_) {
+      lastBuild_.leftOut = activeFrom(i + 1);
+      break;
     }
+    if (present) showCount(counter);
   }
-  flush();
+  fresh.flush();
   store.prune();
+  reportEnd(counter, progress);
 }
+
+void FaceBase::setLabelNote(const QString& note) {
+  if (note == labelNote_) return;
+  labelNote_ = note;
+  if (onLabelNote) onLabelNote();
+}
+
+bool FaceBase::newModelsLeftOutAtNextStart() const { return lastBuild_.leftOut > 0 || facesAhead_ > capacity_; }
 
 void FaceBase::Button19Click() {
   station_.showLog(QStringLiteral("  start - LUX"));
@@ -377,6 +402,7 @@ void FaceBase::Button19Click() {
     });
     if (t.isOpen()) walkModels(counter);
   }
+  if (lastBuild_.stopped) return;  // not ready: no end line, no "ArrayOk.txt"
   station_.showLog(QStringLiteral("  end - LUX"));
   station_.memoOut.clear();
   station_.memoOut.saveOrThrow(joinPath(station_.settings.flagDir, QStringLiteral("ArrayOk.txt")));
@@ -391,6 +417,7 @@ std::size_t FaceBase::forget(qint64 id) {
     descriptors_.erase(at, at + fsdk::kDescriptorSize);
     ++gone;
   }
+  facesAhead_ = std::max(0, facesAhead_ - int(gone));
   if (data_.isOpen()) TemplateStore(data_.database()).forget(id);
   return gone;
 }

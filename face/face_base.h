@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,8 @@ class DataStore;
 class Station;
 struct BuildJob;
 struct BuildOutcome;
+class BuildProgress;
+class PendingTemplates;
 
 // One enrolled picture of the template base.
 struct TFaceRecord {
@@ -120,10 +123,13 @@ class FaceBase {
   // $TAVO_BUILD_WORKERS.
   void setBuildWorkers(int n) { buildWorkers_ = n; }
   int buildWorkers() const { return buildWorkers_; }
-  // Figures of the last build: rows enrolled from the template store and worked out afresh.
+  // Figures of the last build: rows enrolled from the template store and worked out afresh,
+  // active models left out by the capacity, and whether a quit request ended it.
   struct BuildFigures {
     int fromStore = 0;
     int computed = 0;
+    int leftOut = 0;
+    bool stopped = false;
   };
   const BuildFigures& lastBuild() const { return lastBuild_; }
 
@@ -147,14 +153,34 @@ class FaceBase {
   // The label next to the build button ("База моделей N"); empty until a build shows a count.
   const QString& labelText() const { return label_; }
   std::function<void(const QString&)> onLabel;
+  // What the label adds after its text: the progress while a build runs ("120 из 1000, осталось
+  // 1 мин 15 с"), the active models a full base left out after it; empty otherwise.
+  const QString& labelNote() const { return labelNote_; }
+  std::function<void()> onLabelNote;
+
+  // Whether a model enrolled now stays out of the base at the next start: the build stops at the
+  // capacity, and a new model comes after every earlier row in the table.
+  bool newModelsLeftOutAtNextStart() const;
   // Input to the window and the model grid off (true) during the build and on again (false).
   std::function<void(bool)> setBusy;
 
  private:
   void initializeEngine();
+  // What EnrollPicture makes of an engine outcome: the message boxes of a failed step and a record
+  // when the template was obtained. Returns Threshold_Check (a face was found).
+  bool enrolPicture(const PictureTemplate& p, const QString& fileName, int id, const QString& fio);
+
+  // The build's walk over the model table, in its steps: read the rows, take each row's stored or
+  // computed outcome, apply it as EnrollPicture would, export the model and keep its flags.
   void walkModels(int& counter);
-  // Applies one outcome of the build as EnrollPicture would; returns Threshold_Check.
-  bool enrolOutcome(const BuildJob& job, const BuildOutcome& o);
+  std::vector<BuildJob> readRows();
+  bool backToRow(const BuildJob& job);
+  bool applyOutcome(const BuildJob& job, const BuildOutcome& o, PendingTemplates& fresh);
+  void exportAndFlag(const BuildJob& job, bool check);
+  void showProgress(BuildProgress& progress);
+  void showCount(int counter);
+  void reportEnd(int counter, const BuildProgress& progress);
+  void setLabelNote(const QString& note);
   // Whether the model still exists and is active (true when the database cannot tell).
   bool stillActive(qint64 id);
 
@@ -167,6 +193,11 @@ class FaceBase {
   std::vector<TFaceRecord> records_;
   std::vector<float> descriptors_;
   QString label_;
+  QString labelNote_;
+  QByteArray networks_;  // digest of the networks the engine loaded (once per process)
+  // Faces the next build counts before a model added now: the last build's count, plus models
+  // enrolled since with a face, less records forgotten.
+  int facesAhead_ = 0;
   int buildWorkers_;
   BuildFigures lastBuild_;
 };

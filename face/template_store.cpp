@@ -1,6 +1,9 @@
 #include "face/template_store.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <cmath>
 #include <cstring>
 
@@ -24,8 +27,47 @@ bool podFrom(const QVariant& value, T& out) {
 
 }  // namespace
 
-QByteArray faceFileDigest(const QByteArray& bytes) {
-  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+QByteArray networksDigest(const QString& hostFolder) {
+  const QFileInfoList files = QDir(hostFolder).entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+  if (files.isEmpty()) return {};
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  for (const QFileInfo& info : files) {
+    QFile f(info.absoluteFilePath());
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    hash.addData(info.fileName().toUtf8());
+    hash.addData(QByteArray::number(f.size()));
+    if (!hash.addData(&f)) return {};
+  }
+  return hash.result();
+}
+
+QByteArray outcomeDigest(const QByteArray& faceFileBytes, const OutcomeKey& key) {
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  hash.addData(faceFileBytes);
+  hash.addData(QByteArray::number(key.detectionThreshold));
+  hash.addData(key.networks);
+  return hash.result();
+}
+
+bool isTransientFailure(int code) {
+  switch (code) {
+    case FSDKE_FAILED:
+    case FSDKE_NOT_INITIALIZED:
+    case FSDKE_INVALID_HANDLE:
+    case FSDKE_NETWORKS_MISSING:
+    case FSDKE_OUT_OF_MEMORY: return true;
+    default: return false;
+  }
+}
+
+bool hasTransientFailure(const PictureTemplate& p) {
+  // Steps after a failed one are not tried: their codes say nothing.
+  if (isTransientFailure(p.loadCode)) return true;
+  if (!p.loaded()) return false;
+  if (isTransientFailure(p.faceCode)) return true;
+  if (p.faceCode != FSDKE_OK) return false;
+  if (isTransientFailure(p.eyesCode)) return true;
+  return p.eyesCode == FSDKE_OK && isTransientFailure(p.templateCode);
 }
 
 TemplateStore::TemplateStore(Database& db, std::function<void(const QString&)> log)
@@ -100,7 +142,7 @@ std::unordered_map<qint64, StoredTemplate> TemplateStore::loadAll() {
 }
 
 void TemplateStore::put(qint64 modelId, const QByteArray& digest, const PictureTemplate& p) {
-  if (!p.loaded()) return;
+  if (!p.loaded() || hasTransientFailure(p)) return;
   guarded("put", [&] {
     const QVariant none;
     db_.exec(QStringLiteral("INSERT OR REPLACE INTO FaceTemplate (ModelId, Digest, EngineVersion, TemplateVersion, "
@@ -110,6 +152,15 @@ void TemplateStore::put(qint64 modelId, const QByteArray& digest, const PictureT
               p.eyesCode, p.templateCode, p.faceFound() ? QVariant(podBytes(p.FacePosition)) : none,
               p.faceFound() ? QVariant(podBytes(p.FacialFeatures)) : none,
               p.complete() ? QVariant(encodeDescriptor(p.Template)) : none});
+  });
+}
+
+void TemplateStore::putAll(const std::vector<Entry>& entries) {
+  if (entries.empty()) return;
+  guarded("put", [&] {
+    Database::Transaction tx(db_);
+    for (const Entry& e : entries) put(e.modelId, e.digest, e.picture);
+    tx.commit();
   });
 }
 

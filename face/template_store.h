@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "face/face_base.h"
 
@@ -11,11 +12,30 @@ namespace tavo {
 
 class Database;
 
-// Digest of a face file's bytes (SHA-256): the key that ties a stored template to its picture.
-QByteArray faceFileDigest(const QByteArray& faceFileBytes);
+// What besides the face file decides its outcome: the detection threshold (Size) and the network
+// files the engine was loaded from.
+struct OutcomeKey {
+  int detectionThreshold = 3;
+  QByteArray networks;  // networksDigest() of the engine's folder
+};
+
+// Digest (SHA-256) of every regular file in the networks folder (host path), by name, size and
+// content: networks replaced in place give another digest. Empty when the folder cannot be read.
+QByteArray networksDigest(const QString& hostFolder);
+
+// Digest (SHA-256) of a face file's bytes and the key: what ties a stored outcome to its picture,
+// its threshold and its networks.
+QByteArray outcomeDigest(const QByteArray& faceFileBytes, const OutcomeKey& key);
+
+// A code that says the engine failed (memory, a failed pass, networks not loaded), not what the
+// picture holds: such an outcome is never stored, the next build tries the picture again.
+bool isTransientFailure(int code);
+// Whether a step that was tried (load, face, eyes, template) failed so.
+bool hasTransientFailure(const PictureTemplate& picture);
 
 // Stored outcome of one model's face file: what templateOfPicture made of it. Only pictures that
-// loaded are stored; the descriptor is there when the template was obtained.
+// loaded and met no transient failure are stored; the descriptor is there when the template was
+// obtained.
 struct StoredTemplate {
   QByteArray digest;
   int faceCode = FSDKE_FAILED, eyesCode = FSDKE_FAILED, templateCode = FSDKE_FAILED;
@@ -28,8 +48,8 @@ struct StoredTemplate {
 };
 
 // The template store: table FaceTemplate of the station's database, one row per model, stamped
-// with fsdk::kEngineVersion and fsdk::kTemplateVersion. A row of another version, with a damaged
-// blob or an unknown digest is never used. Database errors never reach the caller: a store that
+// with fsdk::kEngineVersion and fsdk::kTemplateVersion and keyed by outcomeDigest. A row of another
+// version, with a damaged blob or another digest (face file, threshold, networks) is never used. Database errors never reach the caller: a store that
 // fails is switched off for the rest of the build (logged once) and the base is built without it.
 class TemplateStore {
  public:
@@ -37,8 +57,16 @@ class TemplateStore {
 
   // Every usable row of this engine, by model id (read once at the start of a build).
   std::unordered_map<qint64, StoredTemplate> loadAll();
-  // Stores (replaces) the outcome of a model's face file.
+  // Stores (replaces) the outcome of a model's face file; an outcome with a transient failure
+  // is not stored.
   void put(qint64 modelId, const QByteArray& digest, const PictureTemplate& picture);
+  // Stores (replaces) outcomes of several models in one transaction.
+  struct Entry {
+    qint64 modelId;
+    QByteArray digest;
+    PictureTemplate picture;
+  };
+  void putAll(const std::vector<Entry>& entries);
   // Drops a model's row.
   void forget(qint64 modelId);
   // Drops rows of models that no longer exist and of other engine versions.

@@ -115,11 +115,16 @@ ModelsTab::ModelsTab(StationApp& app, QWidget* parent) : QWidget(parent), app_(a
           [this] { runOperatorAction(app_.station(), [this] { Button13Click(app_.station(), app_.parts()->data()); }); });
 
   FaceBase& base = parts->faceBase();
-  if (!base.labelText().isEmpty()) baseLabel_->setText(base.labelText());
   QPointer<QLabel> label(baseLabel_);
-  base.onLabel = [label](const QString& text) {
-    if (label) label->setText(text);
+  // The count, with the build's progress while it runs (after it, the models a full base left out).
+  const auto showBase = [label, &base] {
+    if (!label) return;
+    const QString count = base.labelText().isEmpty() ? QStringLiteral("База моделей ...") : base.labelText();
+    label->setText(base.labelNote().isEmpty() ? count : count + QStringLiteral(" (") + base.labelNote() + ')');
   };
+  showBase();
+  base.onLabel = [showBase](const QString&) { showBase(); };
+  base.onLabelNote = showBase;
   QPointer<ModelsTab> self(this);
   if (!base.setBusy)
     base.setBusy = [self](bool busy) {

@@ -120,5 +120,48 @@ TEST_F(EnrolFaceBaseTest, ARequestHandledAgainAfterACrashMakesNoSecondModels) {
   EXPECT_EQ(modelCount(db()), 3);
 }
 
+// The build stops at its capacity (10000 faces at a station): the rows after it, the newest
+// models, are never silent. The build says how many active models it left out; an enrolment
+// whose models will be left out at the next start is answered and logged so.
+TEST_F(EnrolFaceBaseTest, AFullBaseSaysWhichModelsItLeavesOut) {
+  base->setCapacity(2);
+  addModel(QStringLiteral("2200000000011"), lfw(QStringLiteral("Tony_Blair"), 1));
+  addModel(QStringLiteral("2200000000028"), lfw(QStringLiteral("George_W_Bush"), 1));
+  addModel(QStringLiteral("2200000000035"), lfw(QStringLiteral("Colin_Powell"), 1));
+  addModel(QStringLiteral("2200000000042"), lfw(QStringLiteral("Hugo_Chavez"), 1), false);  // inactive: not counted
+  base->Button19Click();
+  EXPECT_EQ(base->size(), 2u);
+  EXPECT_EQ(base->lastBuild().leftOut, 1);
+  EXPECT_TRUE(station.log.contains(QStringLiteral("  LUX base full: 2 faces, 1 active models left out")));
+  EXPECT_EQ(base->labelNote(), QStringLiteral("база полна, не вошли: 1"));
+  EXPECT_TRUE(QFile::exists(flag(QStringLiteral("ArrayOk.txt"))));  // the station still serves
+
+  // A new employee: matched until the next start, and the office and the operator are told.
+  placeSeries(QStringLiteral("Ariel_Sharon"), 1);
+  const EnrolmentOutcome out = request->handle({QStringLiteral("4600000000001"), QStringLiteral("Face101"), QString()});
+  ASSERT_TRUE(out.enrolled);
+  EXPECT_TRUE(out.leftOutAtNextStart);
+  EXPECT_EQ(readFile(flag(QStringLiteral("endUser.txt"))),
+            "\r\n" + Settings::realText(out.percent, station.locale).toLatin1() + "\r\n\xE1\xE0\xE7\xE0 \xEF\xEE\xEB\xED\xE0\r\n");
+  EXPECT_TRUE(station.log.contains(QStringLiteral("is matched until the next start, then left out of the base")));
+  EXPECT_TRUE(station.log.contains(QStringLiteral(", base full: left out at the next start")));
+  EXPECT_GT(base->size(), 2u);
+  base->Button19Click();  // the next start: as the answer said
+  EXPECT_EQ(base->size(), 2u);
+  EXPECT_EQ(base->lastBuild().leftOut, 1 + int(out.enrolledPictures.size()));
+
+  // With room again the answer is the usual two lines and the label says nothing more.
+  base->setCapacity(FaceBase::kDefaultCapacity);
+  base->Button19Click();
+  EXPECT_EQ(base->lastBuild().leftOut, 0);
+  EXPECT_TRUE(base->labelNote().isEmpty());
+  placeSeries(QStringLiteral("Vladimir_Putin"), 1);
+  const EnrolmentOutcome roomy = request->handle({QStringLiteral("4600000000002"), QStringLiteral("Face101"), QString()});
+  ASSERT_TRUE(roomy.enrolled);
+  EXPECT_FALSE(roomy.leftOutAtNextStart);
+  EXPECT_EQ(readFile(flag(QStringLiteral("endUser.txt"))),
+            "\r\n" + Settings::realText(roomy.percent, station.locale).toLatin1() + "\r\n");
+}
+
 }  // namespace
 }  // namespace tavo::test

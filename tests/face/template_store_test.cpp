@@ -1,8 +1,12 @@
 // The template store on a real encrypted database: a restart takes stored templates and matches
 // as a cold build does; a changed face file, a damaged row, another engine version and a deleted
-// model each lead to a fresh template; a model deleted or deactivated leaves the running base.
+// model each lead to a fresh template, and so do another detection threshold and a replaced network
+// file; a model deleted or deactivated leaves the running base.
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <cstring>
+#include <utility>
 
 #include "face/template_store.h"
 #include "tests/face/face_fixture.h"
@@ -100,6 +104,44 @@ TEST_F(TemplateStoreTest, RestartTakesStoredTemplatesAndAnyChangeMakesAFreshOne)
   base->Button19Click();
   EXPECT_FALSE(flags(powell).active);  // deactivated before the walk
   EXPECT_EQ(base->size(), 1u);
+}
+
+TEST_F(TemplateStoreTest, AnotherThresholdOrAChangedNetworkFileWorksEveryPictureOutAgain) {
+  // The program's own networks folder: the set-up's files linked, one of them copied so it can
+  // be replaced.
+  const QString nets = dir.file(QStringLiteral("nets"));
+  const QString replaced = QStringLiteral("face_recognition_model-weights_manifest.json");
+  ASSERT_TRUE(QFile::remove(nets));
+  ASSERT_TRUE(QDir().mkpath(nets));
+  for (const QFileInfo& f : QDir(thirdPartyDir() + QStringLiteral("/face-models")).entryInfoList(QDir::Files)) {
+    const QString to = nets + QLatin1Char('/') + f.fileName();
+    ASSERT_TRUE(f.fileName() == replaced ? QFile::copy(f.absoluteFilePath(), to) : QFile::link(f.absoluteFilePath(), to));
+  }
+  const qint64 tony = addModel(QStringLiteral("2200000000011"), lfw(QStringLiteral("Tony_Blair"), 1));
+  addModel(QStringLiteral("2200000000042"), testData(QStringLiteral("samples/017_0.jpg")));
+  const auto rebuild = [&] {
+    restart();
+    base->Button19Click();
+    return std::pair(base->lastBuild().computed, base->lastBuild().fromStore);
+  };
+  EXPECT_EQ(rebuild(), std::pair(2, 0));
+  EXPECT_EQ(rebuild(), std::pair(0, 2));
+
+  // Size decides which faces are found: another value never takes the outcomes of the old one.
+  station.settings.threshold = 4;
+  EXPECT_EQ(rebuild(), std::pair(2, 0));
+  EXPECT_EQ(rebuild(), std::pair(0, 2));
+  station.settings.threshold = 3;
+  EXPECT_EQ(rebuild(), std::pair(2, 0));
+
+  // A network file replaced in place (same name, other bytes).
+  QByteArray manifest = readFile(nets + QLatin1Char('/') + replaced);
+  ASSERT_FALSE(manifest.isEmpty());
+  writeFile(nets + QLatin1Char('/') + replaced, manifest + '\n');
+  EXPECT_EQ(rebuild(), std::pair(2, 0));
+  EXPECT_EQ(rebuild(), std::pair(0, 2));
+  EXPECT_EQ(storeRows(), 2);  // replaced, one row a model
+  EXPECT_EQ(match(lfw(QStringLiteral("Tony_Blair"), 2)).id, tony);
 }
 
 TEST_F(TemplateStoreTest, TableIsAddedToAnOlderDatabaseWithoutLosingARow) {
