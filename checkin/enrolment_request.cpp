@@ -5,6 +5,7 @@
 
 #include "app/paths.h"
 #include "app/picture_limits.h"
+#include "app/regular_file.h"
 #include "app/station.h"
 #include "app/stored_names.h"
 #include "checkin/request_file.h"
@@ -43,9 +44,9 @@ QString faceProblemOf(const QString& hostFile, int detectionThreshold) {
 EnrolmentRequest::EnrolmentRequest(Station& station, DataStore& data) : station_(station), data_(data) {}
 
 QString EnrolmentRequest::seriesPictureProblem(const QString& hostFile, QByteArray* bytes, bool withFace) const {
-  QFile f(hostFile);
-  if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("cannot be read: ") + f.errorString();
-  *bytes = f.readAll();
+  OutsideFile f = readOutsideFile(hostFile, kMaxPictureFileBytes);
+  if (!f.ok) return QStringLiteral("cannot be read: ") + f.error;
+  *bytes = std::move(f.bytes);
   if (bytes->isEmpty()) return QStringLiteral("empty file");
   if (const QString why = pictureSizeProblem(*bytes, hostFile); !why.isEmpty()) return why;
   return withFace && pictureProblem ? pictureProblem(hostFile) : QString();
