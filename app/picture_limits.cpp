@@ -1,6 +1,13 @@
 #include "app/picture_limits.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include <QtGlobal>
 
@@ -102,14 +109,41 @@ std::optional<QSize> pictureHeaderSize(const QByteArray& b) {
 }
 
 QString pictureSizeProblem(const QByteArray& bytes, const QString& what) {
+  if (bytes.isEmpty()) return {};  // nothing to decode: the caller's "not a picture"
   const std::optional<QSize> size = pictureHeaderSize(bytes);
-  if (!size || qint64(size->width()) * size->height() <= kMaxPicturePixels) return {};
-  const QString why = QStringLiteral("picture of %1 x %2 pixels, more than %3: not decoded")
-                          .arg(size->width())
-                          .arg(size->height())
-                          .arg(kMaxPicturePixels);
+  QString why;
+  // A format without a size here (TIFF, JPEG 2000, OpenEXR...) or a header that cannot be read
+  // could still be decoded whole by OpenCV: refused as well.
+  if (!size)
+    why = QStringLiteral("picture format not accepted (JPEG, PNG, GIF, BMP, PNM, WebP with a readable header): not decoded");
+  else if (qint64(size->width()) * size->height() > kMaxPicturePixels)
+    why = QStringLiteral("picture of %1 x %2 pixels, more than %3: not decoded")
+              .arg(size->width())
+              .arg(size->height())
+              .arg(kMaxPicturePixels);
+  if (why.isEmpty()) return {};
   qWarning("tavolin: %s refused: %s", qUtf8Printable(what), qUtf8Printable(why));
   return why;
+}
+
+}  // namespace tavo
+
+namespace tavo {
+
+void enforceDecoderPixelLimit(char** argv) {
+  // OpenCV reads its limit once, when its library is loaded: it must be in the environment the
+  // process starts with. A limit as strict or stricter is kept.
+  const char* have = std::getenv(kDecoderPixelLimitVariable);
+  if (have && *have) {
+    char* end = nullptr;
+    const long long v = std::strtoll(have, &end, 10);
+    if (*end == '\0' && v > 0 && v <= kMaxPicturePixels) return;
+  }
+  const std::string want = std::to_string(kMaxPicturePixels);
+  if (::setenv(kDecoderPixelLimitVariable, want.c_str(), 1) != 0 || !argv || !argv[0]) return;
+  ::execv("/proc/self/exe", argv);
+  std::fprintf(stderr, "tavolin: %s=%s not applied (%s); pictures are still checked before decoding\n",
+               kDecoderPixelLimitVariable, want.c_str(), std::strerror(errno));
 }
 
 }  // namespace tavo

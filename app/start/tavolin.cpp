@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/file_modes.h"
+#include "app/picture_limits.h"
 #include "app/station_app.h"
 #include "app/shell/station_parts.h"
 #include "app/unix_signals.h"
@@ -64,6 +65,7 @@ QString defaultProgramDir(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tavo::enforceDecoderPixelLimit(argv);
   tavo::restrictFileModes();
   qputenv("OPENCV_LOG_LEVEL", qgetenv("OPENCV_LOG_LEVEL").isEmpty() ? "ERROR" : qgetenv("OPENCV_LOG_LEVEL"));
   const bool headless = wantsHeadless(argc, argv);
