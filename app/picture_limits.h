@@ -12,7 +12,7 @@ namespace tavo {
 inline constexpr qint64 kMaxPicturePixels = 50'000'000;
 
 // The size a picture's header declares, read without decoding it: JPEG, PNG, GIF, BMP, PNM and
-// WebP. Nothing for other or damaged data.
+// WebP, and an icon of PNG pictures (its largest). Nothing for other or damaged data.
 std::optional<QSize> pictureHeaderSize(const QByteArray& bytes);
 
 // Empty when the picture may be decoded; otherwise the reason, e.g. "picture of 20000 x 20000
