@@ -8,16 +8,12 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <cerrno>
-#include <cstring>
+
+#include "app/regular_file.h"
 
 namespace tavo {
 
 namespace {
-
-QString systemText(int error) {
-  char buf[256];
-  return QString::fromLocal8Bit(strerror_r(error, buf, sizeof buf));
-}
 
 // Creates a new hidden file "." + base + ".XXXXXXXX" in folder, never through a link.
 // Returns the descriptor (or -1 with errno set) and the name made.
@@ -63,7 +59,7 @@ bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* er
   QByteArray temp;
   auto fail = [&](int e) {
     if (!temp.isEmpty()) ::unlink(temp.constData());
-    if (error) *error = systemText(e);
+    if (error) *error = systemErrorText(e);
     return false;
   };
 
@@ -87,11 +83,11 @@ bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* er
 QString folderWriteProblem(const QString& hostFolder) {
   QByteArray probe;
   const int fd = createHidden(hostFolder, QStringLiteral("write-probe"), &probe);
-  if (fd < 0) return systemText(errno);
+  if (fd < 0) return systemErrorText(errno);
   // About the size of a result file: a folder with room for nothing fails here.
   const int e = writeSyncClose(fd, QByteArray(512, ' '));
   ::unlink(probe.constData());
-  return e ? systemText(e) : QString();
+  return e ? systemErrorText(e) : QString();
 }
 
 }  // namespace tavo

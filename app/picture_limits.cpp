@@ -1,6 +1,13 @@
 #include "app/picture_limits.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include <QtGlobal>
 
@@ -83,12 +90,31 @@ std::optional<QSize> webpSize(const QByteArray& b) {
   return std::nullopt;
 }
 
+const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
+
+std::optional<QSize> pngSize(const QByteArray& b, qsizetype at) {
+  if (b.size() < at + 24 || b.mid(at, 8) != kPngSignature || b.mid(at + 12, 4) != "IHDR") return std::nullopt;
+  return sized(be32(b, at + 16), be32(b, at + 20));
+}
+
+// An icon holding PNG pictures (the only kind the face engine decodes from it): the largest.
+std::optional<QSize> iconSize(const QByteArray& b) {
+  std::optional<QSize> largest;
+  const unsigned count = le16(b, 4);
+  for (unsigned i = 0; i < count && 6 + 16 * qsizetype(i + 1) <= b.size(); ++i) {
+    const qsizetype entry = 6 + 16 * qsizetype(i);
+    const std::optional<QSize> s = pngSize(b, qsizetype(le32(b, entry + 12)));
+    if (s && (!largest || qint64(s->width()) * s->height() > qint64(largest->width()) * largest->height())) largest = s;
+  }
+  return largest;
+}
+
 }  // namespace
 
 std::optional<QSize> pictureHeaderSize(const QByteArray& b) {
   if (b.size() >= 4 && byteAt(b, 0) == 0xFF && byteAt(b, 1) == 0xD8) return jpegSize(b);
-  if (b.size() >= 24 && b.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)) && b.mid(12, 4) == "IHDR")
-    return sized(be32(b, 16), be32(b, 20));
+  if (b.startsWith(kPngSignature)) return pngSize(b, 0);
+  if (b.size() >= 22 && le16(b, 0) == 0 && le16(b, 2) == 1) return iconSize(b);
   if (b.size() >= 10 && (b.startsWith("GIF87a") || b.startsWith("GIF89a"))) return sized(le16(b, 6), le16(b, 8));
   if (b.size() >= 26 && b.startsWith("BM")) {
     const quint32 header = le32(b, 14);
@@ -102,14 +128,41 @@ std::optional<QSize> pictureHeaderSize(const QByteArray& b) {
 }
 
 QString pictureSizeProblem(const QByteArray& bytes, const QString& what) {
+  if (bytes.isEmpty()) return {};  // nothing to decode: the caller's "not a picture"
   const std::optional<QSize> size = pictureHeaderSize(bytes);
-  if (!size || qint64(size->width()) * size->height() <= kMaxPicturePixels) return {};
-  const QString why = QStringLiteral("picture of %1 x %2 pixels, more than %3: not decoded")
-                          .arg(size->width())
-                          .arg(size->height())
-                          .arg(kMaxPicturePixels);
+  QString why;
+  // A format without a size here (TIFF, JPEG 2000, OpenEXR...) or a header that cannot be read
+  // could still be decoded whole by OpenCV: refused as well.
+  if (!size)
+    why = QStringLiteral("picture format not accepted (JPEG, PNG, GIF, BMP, PNM, WebP, an icon of PNGs, with a readable header): not decoded");
+  else if (qint64(size->width()) * size->height() > kMaxPicturePixels)
+    why = QStringLiteral("picture of %1 x %2 pixels, more than %3: not decoded")
+              .arg(size->width())
+              .arg(size->height())
+              .arg(kMaxPicturePixels);
+  if (why.isEmpty()) return {};
   qWarning("tavolin: %s refused: %s", qUtf8Printable(what), qUtf8Printable(why));
   return why;
+}
+
+}  // namespace tavo
+
+namespace tavo {
+
+void enforceDecoderPixelLimit(char** argv) {
+  // OpenCV reads its limit once, when its library is loaded: it must be in the environment the
+  // process starts with. A limit as strict or stricter is kept.
+  const char* have = std::getenv(kDecoderPixelLimitVariable);
+  if (have && *have) {
+    char* end = nullptr;
+    const long long v = std::strtoll(have, &end, 10);
+    if (*end == '\0' && v > 0 && v <= kMaxPicturePixels) return;
+  }
+  const std::string want = std::to_string(kMaxPicturePixels);
+  if (::setenv(kDecoderPixelLimitVariable, want.c_str(), 1) != 0 || !argv || !argv[0]) return;
+  ::execv("/proc/self/exe", argv);
+  std::fprintf(stderr, "tavolin: %s=%s not applied (%s); pictures are still checked before decoding\n",
+               kDecoderPixelLimitVariable, want.c_str(), std::strerror(errno));
 }
 
 }  // namespace tavo

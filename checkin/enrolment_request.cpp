@@ -5,6 +5,7 @@
 
 #include "app/paths.h"
 #include "app/picture_limits.h"
+#include "app/regular_file.h"
 #include "app/station.h"
 #include "app/stored_names.h"
 #include "checkin/request_file.h"
@@ -27,6 +28,33 @@ int barcodeColumnWidth() {
   return c ? c->textLength : 13;
 }
 
+// The series pictures lie in a folder other machines write to: each is read once, and what the
+// comparison, the face check, the model file and the template base see is a copy of those bytes
+// in the station's own "Temp" (its program folder, which nobody else writes), never the shared
+// file again: a link or another picture swapped in after the reading changes nothing.
+class PrivateCopies {
+ public:
+  explicit PrivateCopies(const Station& station) : folder_(station.settings.programPath + QStringLiteral("Temp")) {}
+  ~PrivateCopies() {
+    for (const QString& f : made_) removeFile(f);
+  }
+  // Station path of the folder the copies are in (for NewModel's file_path).
+  const QString& folder() const { return folder_; }
+  // The name a copy has: without spaces, as the comparison (mode 3) looks for it.
+  static QString nameOf(const QString& name) { return QString(name).remove(QLatin1Char(' ')); }
+  // The copy of `name` holding `bytes` (host path); empty with *why set when it cannot be written.
+  QString put(const QString& name, const QByteArray& bytes, QString* why) {
+    const QString path = joinPath(folder_, nameOf(name));
+    if (!writeFileAtomically(path, bytes, why)) return {};
+    made_ << path;
+    return hostPath(path);
+  }
+
+ private:
+  QString folder_;
+  QStringList made_;
+};
+
 }  // namespace
 
 QString pictureNameProblem(const QString& name) { return barcodeProblem(name); }
@@ -42,13 +70,12 @@ QString faceProblemOf(const QString& hostFile, int detectionThreshold) {
 
 EnrolmentRequest::EnrolmentRequest(Station& station, DataStore& data) : station_(station), data_(data) {}
 
-QString EnrolmentRequest::seriesPictureProblem(const QString& hostFile, QByteArray* bytes, bool withFace) const {
-  QFile f(hostFile);
-  if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("cannot be read: ") + f.errorString();
-  *bytes = f.readAll();
+QString EnrolmentRequest::seriesPictureProblem(const QString& hostFile, QByteArray* bytes) const {
+  OutsideFile f = readOutsideFile(hostFile, kMaxPictureFileBytes);
+  if (!f.ok) return QStringLiteral("cannot be read: ") + f.error;
+  *bytes = std::move(f.bytes);
   if (bytes->isEmpty()) return QStringLiteral("empty file");
-  if (const QString why = pictureSizeProblem(*bytes, hostFile); !why.isEmpty()) return why;
-  return withFace && pictureProblem ? pictureProblem(hostFile) : QString();
+  return pictureSizeProblem(*bytes, hostFile);
 }
 
 bool EnrolmentRequest::alreadyEnrolled(const QString& ean, const QByteArray& picture) {
@@ -114,18 +141,23 @@ EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
     answer(false, 0);
     return out;
   };
-  if (const QString why = seriesPictureProblem(pickedFile, &pickedBytes, false); !why.isEmpty()) return refusePicked(why);
+  if (const QString why = seriesPictureProblem(pickedFile, &pickedBytes); !why.isEmpty()) return refusePicked(why);
+  PrivateCopies copies(station_);
+  QString copyError;
+  const QString pickedCopy = copies.put(picked + kFaceSuffix, pickedBytes, &copyError);
+  if (pickedCopy.isEmpty()) fail(QStringLiteral("user.txt: cannot keep the picked picture: ") + copyError);
 
   out.hadModels = !data_.activeModelsOf(ean).empty();
 
   int idModel = 0;
   double percent = 0;
   QString matched;
-  if (recognize) recognize(picked, 2, idModel, percent, matched);
+  // Mode 3: the picture in "Temp", the copy just made.
+  if (recognize) recognize(picked, 3, idModel, percent, matched);
   // After the comparison, which has the face engine ready: a picture without a face would make
   // a model that never matches.
   if (pictureProblem) {
-    if (const QString why = pictureProblem(pickedFile); !why.isEmpty()) return refusePicked(why);
+    if (const QString why = pictureProblem(pickedCopy); !why.isEmpty()) return refusePicked(why);
   }
   out.percent = percent;
   out.matchedEan = matched;
@@ -143,7 +175,7 @@ EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
         station_.showLog(QStringLiteral("user.txt: %1 is already a model of %2").arg(file, ean));
         return;
       }
-      NewModel(station_, data_, enroll, ean, file, flagDir);
+      NewModel(station_, data_, enroll, ean, PrivateCopies::nameOf(file), copies.folder());
       out.enrolledPictures << file;
     };
     enrolOnce(picked + kFaceSuffix, pickedBytes);
@@ -151,8 +183,11 @@ EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
       const QString name = QStringLiteral("Face%1").arg(k);
       if (name == picked || !fileExists(joinPath(flagDir, name + kFaceSuffix))) continue;
       QByteArray bytes;
-      if (const QString why = seriesPictureProblem(hostPath(joinPath(flagDir, name + kFaceSuffix)), &bytes, true);
-          !why.isEmpty()) {
+      QString why = seriesPictureProblem(hostPath(joinPath(flagDir, name + kFaceSuffix)), &bytes);
+      QString copy;
+      if (why.isEmpty()) copy = copies.put(name + kFaceSuffix, bytes, &why);
+      if (why.isEmpty() && pictureProblem) why = pictureProblem(copy);
+      if (!why.isEmpty()) {
         station_.showLog(QStringLiteral("user.txt: %1 is not enrolled: %2").arg(name + kFaceSuffix, why));
         continue;
       }

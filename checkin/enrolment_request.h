@@ -84,7 +84,8 @@ class EnrolmentRequest {
   EnrolmentOutcome handle(const QStringList& lines);
 
  private:
-  QString seriesPictureProblem(const QString& hostFile, QByteArray* bytes, bool withFace) const;
+  // Reads a series picture once (the reader of outside files) and checks its size.
+  QString seriesPictureProblem(const QString& hostFile, QByteArray* bytes) const;
   bool alreadyEnrolled(const QString& ean, const QByteArray& picture);
   void answer(bool enrolled, double percent, bool baseFull = false);
 

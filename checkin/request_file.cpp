@@ -1,12 +1,8 @@
 #include "checkin/request_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QFile>
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 #include "app/ansi_text.h"
@@ -22,11 +18,6 @@ FileIdentity identityOf(const struct stat& st) {
   id.mtimeNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   id.inode = static_cast<qint64>(st.st_ino);
   return id;
-}
-
-QString systemText(int error) {
-  char buf[256];
-  return QString::fromLocal8Bit(strerror_r(error, buf, sizeof buf));
 }
 
 }  // namespace
@@ -48,46 +39,23 @@ std::optional<FileIdentity> fileIdentity(const QString& stationPath) {
 }
 
 RequestBytes readRequestBytes(const QString& stationPath) {
+  OutsideFile f = readOutsideFile(hostPath(stationPath), kMaxRequestBytes);
   RequestBytes r;
-  const QByteArray host = QFile::encodeName(hostPath(stationPath));
-  // O_NONBLOCK: a FIFO put in place of the file must not hang the poll.
-  const int fd = ::open(host.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    r.isLink = errno == ELOOP;
-    r.error = r.isLink ? QStringLiteral("it is a symbolic link") : systemText(errno);
-    return r;
+  r.ok = f.ok;
+  r.isLink = f.isLink();
+  r.bytes = std::move(f.bytes);
+  r.id = f.id;
+  switch (f.problem) {
+    case OutsideFile::Problem::Link: r.error = QStringLiteral("it is a symbolic link"); break;
+    case OutsideFile::Problem::NotRegular: r.error = QStringLiteral("it is not a regular file"); break;
+    case OutsideFile::Problem::TooLarge:
+      r.error = f.id.size > kMaxRequestBytes
+                    ? QStringLiteral("%1 bytes, more than a request can hold (%2)").arg(f.id.size).arg(kMaxRequestBytes)
+                    : QStringLiteral("more than %1 bytes").arg(kMaxRequestBytes);
+      r.id = {};
+      break;
+    default: r.error = f.error;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    r.error = systemText(errno);
-  } else if (!S_ISREG(st.st_mode)) {
-    r.error = QStringLiteral("it is not a regular file");
-  } else if (st.st_size > kMaxRequestBytes) {
-    r.error = QStringLiteral("%1 bytes, more than a request can hold (%2)").arg(qint64(st.st_size)).arg(kMaxRequestBytes);
-  } else {
-    char buf[4096];
-    for (;;) {
-      const ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        r.error = systemText(errno);
-        break;
-      }
-      if (n == 0) {
-        r.ok = true;
-        break;
-      }
-      r.bytes.append(buf, n);
-      if (r.bytes.size() > kMaxRequestBytes) {
-        r.error = QStringLiteral("more than %1 bytes").arg(kMaxRequestBytes);
-        break;
-      }
-    }
-    // The identity after reading: a writer that went on meanwhile shows in it.
-    if (r.ok && ::fstat(fd, &st) == 0) r.id = identityOf(st);
-  }
-  ::close(fd);
-  if (!r.ok) r.bytes.clear();
   return r;
 }
 

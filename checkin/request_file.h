@@ -4,16 +4,10 @@
 #include <QStringList>
 #include <optional>
 
+#include "app/regular_file.h"
+
 namespace tavo {
 
-// What tells one version of a request file from another: its size, modification time (ns) and
-// inode.
-struct FileIdentity {
-  qint64 size = -1;
-  qint64 mtimeNs = 0;
-  qint64 inode = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
 
 // What stands under a name of the flag directory, the name itself looked at (a symbolic link is
 // not followed). The folder is shared with other machines: only a regular file is a request.
@@ -28,7 +22,7 @@ FlagEntry inspectFlagEntry(const QString& stationPath);
 // a folder...).
 std::optional<FileIdentity> fileIdentity(const QString& stationPath);
 
-// A request file read whole through a descriptor opened without following links; a request
+// A request file read whole by the reader of outside files (app/regular_file.h); a request
 // larger than kMaxRequestBytes is not read.
 inline constexpr qint64 kMaxRequestBytes = 64 * 1024;
 struct RequestBytes {

@@ -7,6 +7,7 @@
 #include "app/paths.h"
 #include "app/station.h"
 #include "data/data_store.h"
+#include "data/orphan_photos.h"
 #include "protect/face_file.h"
 
 namespace tavo {
@@ -35,6 +36,9 @@ void SaveImage(const QString& path, const QString& pathModel, const QString& fil
                std::uint8_t mode) {
   const QString full = path + QStringLiteral("Temp\\model_full.jpg");
   const QString face = path + QStringLiteral("Temp\\model_face.jpg");
+  // A check-in photo is noted before it exists, so that one left without its row (the run was
+  // killed) is known as this station's own; the note goes when the row is posted.
+  if (mode == 0) noteUnpostedWorkPhoto(path, pathModel + filename);
   EncryptImage(mode == 0 ? full : face, pathModel + filename, kSystemKey);
   if (mode != 0) removeFile(face);
   removeFile(full);
@@ -57,7 +61,9 @@ qint64 InsertWorkRecord(DataStore& data, const QString& filename, bool is_face, 
   w.cBottom = cBottom;
   w.height = cHeight;
   w.width = cWidth;
-  return data.insertWork(w);
+  const qint64 id = data.insertWork(w);
+  clearUnpostedWorkPhoto(data.station().settings.programPath, filename);
+  return id;
 }
 
 }  // namespace tavo

@@ -5,9 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTime>
+#include <cerrno>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sqlcipher/sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "app/regular_file.h"
 #include "data/filters.h"
 
 namespace tavo {
@@ -140,14 +145,49 @@ void Database::fail(const QString& what, int rc) {
   throw DatabaseError(what.isEmpty() ? msg : what + QStringLiteral(": ") + msg, rc);
 }
 
+namespace {
+
+// The file holds barcodes and face descriptors: the station's user reads and writes it, its group
+// may read it (backups), nobody else. A mode that gives more loses the rest; one that gives less
+// stays. Its journal files take the same mode (SQLite copies it).
+constexpr mode_t kDatabaseMode = 0640;
+
+void tightenMode(const QString& hostPath) {
+  struct stat st {};
+  const QByteArray path = QFile::encodeName(hostPath);
+  // Not the owner's (a copy opened read-only, a file system without modes): the open decides.
+  if (::stat(path.constData(), &st) == 0 && (st.st_mode & 07777 & ~kDatabaseMode))
+    (void)::chmod(path.constData(), st.st_mode & kDatabaseMode);
+}
+
+}  // namespace
+
 void Database::open(const QString& hostPath, const QString& key) {
+  tightenMode(hostPath);
   openWith(hostPath, key, SQLITE_OPEN_READWRITE);
 }
 
 void Database::create(const QString& hostPath, const QString& key) {
   if (QFileInfo::exists(hostPath))
     throw DatabaseError(QStringLiteral("The database file \"%1\" already exists").arg(hostPath));
-  openWith(hostPath, key, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  // Made empty with its mode before SQLite writes a byte (an empty file is a new database to it).
+  const int fd = ::open(QFile::encodeName(hostPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        kDatabaseMode);
+  if (fd < 0)
+    throw DatabaseError(QStringLiteral("Cannot create the database file \"%1\": %2")
+                            .arg(hostPath, systemErrorText(errno)));
+  const bool modeSet = ::fchmod(fd, kDatabaseMode) == 0;  // whatever the umask
+  ::close(fd);
+  if (!modeSet) {
+    QFile::remove(hostPath);
+    throw DatabaseError(QStringLiteral("Cannot set the mode of the database file \"%1\"").arg(hostPath));
+  }
+  try {
+    openWith(hostPath, key, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  } catch (...) {
+    QFile::remove(hostPath);  // a refused creation leaves nothing
+    throw;
+  }
 }
 
 void Database::openWith(const QString& hostPath, const QString& key, int flags) {

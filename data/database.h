@@ -55,9 +55,10 @@ class Database {
   Database& operator=(const Database&) = delete;
 
   // Opens an existing encrypted file (never creates one) and checks that it is encrypted and
-  // that the key fits. Throws DatabaseError with the provider's text.
+  // that the key fits. Throws DatabaseError with the provider's text. A file open to others, or
+  // writable by its group, is first tightened to 0640 (a stricter mode stays).
   void open(const QString& hostPath, const QString& key);
-  // Creates a new encrypted file; refuses to touch an existing one.
+  // Creates a new encrypted file, mode 0640 whatever the umask; refuses to touch an existing one.
   void create(const QString& hostPath, const QString& key);
   void close();
   // The station's start-up check: the file can be written (a rolled-back write reaches the disk

@@ -8,25 +8,17 @@
 
 #include "app/paths.h"
 #include "app/picture_limits.h"
+#include "app/regular_file.h"
 
 namespace tavo {
 
 namespace {
 
 QByteArray readWhole(const QString& path) {
-  QFile file(hostPath(path));
-  if (!file.open(QIODevice::ReadOnly)) {
-    throw std::runtime_error(QStringLiteral("Cannot open file \"%1\": %2")
-                                 .arg(path, file.errorString())
-                                 .toStdString());
-  }
-  QByteArray data = file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    throw std::runtime_error(QStringLiteral("Cannot read file \"%1\": %2")
-                                 .arg(path, file.errorString())
-                                 .toStdString());
-  }
-  return data;
+  OutsideFile f = readOutsideFile(hostPath(path), kMaxPictureFileBytes);
+  if (!f.ok)
+    throw std::runtime_error(QStringLiteral("Cannot open file \"%1\": %2").arg(path, f.error).toStdString());
+  return std::move(f.bytes);
 }
 
 void writeOrThrow(const QString& path, const QByteArray& data) {

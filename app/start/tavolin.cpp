@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/file_modes.h"
+#include "app/picture_limits.h"
 #include "app/start/ready_line.h"
 #include "app/station_app.h"
 #include "app/shell/station_parts.h"
@@ -88,6 +89,7 @@ constexpr int kTrayWaitMs = 15000;  // a panel started in the same session may c
 }  // namespace
 
 int main(int argc, char** argv) {
+  tavo::enforceDecoderPixelLimit(argv);
   tavo::restrictFileModes();
   qputenv("OPENCV_LOG_LEVEL", qgetenv("OPENCV_LOG_LEVEL").isEmpty() ? "ERROR" : qgetenv("OPENCV_LOG_LEVEL"));
   const bool headless = wantsHeadless(argc, argv);

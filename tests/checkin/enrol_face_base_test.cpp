@@ -3,6 +3,7 @@
 
 #include "checkin/enrolment_request.h"
 #include "checkin/photo_series.h"
+#include "protect/face_file.h"
 #include "tests/face/face_fixture.h"
 #include "tests/support/huge_picture.h"
 
@@ -69,6 +70,7 @@ TEST_F(EnrolFaceBaseTest, PickedPicturesWithoutAFaceAreRefusedAndBadSeriesPictur
       {"text", QByteArray("not a picture at all\r\n")},
       {"no face", readFile(testData(QStringLiteral("samples/017_0.jpg")))},
       {"20000 x 20000", withJpegSize(portrait, 20000, 20000)},
+      {"TIFF portrait", readFile(testData(QStringLiteral("samples/formats/einstein.tiff")))},
   };
   for (const auto& c : bad) {
     SCOPED_TRACE(c.what);
@@ -91,6 +93,32 @@ TEST_F(EnrolFaceBaseTest, PickedPicturesWithoutAFaceAreRefusedAndBadSeriesPictur
   EXPECT_EQ(out.enrolledPictures, (QStringList{seriesFacePicture(102), seriesFacePicture(101)}));
   EXPECT_EQ(modelCount(db()), 2);
   EXPECT_EQ(base->size(), 2u);
+}
+
+// The flag folder is shared: a series picture replaced by a link (or by another picture) after
+// the station read it must not be what is compared, stored or enrolled. The swap comes in the
+// middle of the request, during the comparison; everything after it works on the bytes read.
+TEST_F(EnrolFaceBaseTest, APictureSwappedAfterItWasReadIsNeverTheOneEnrolled) {
+  placeSeries(QStringLiteral("Colin_Powell"), 1);
+  const QByteArray picked = readFile(flag(seriesFacePicture(102)));
+  const QString other = dir.file(QStringLiteral("someone_else.jpg"));
+  writeFile(other, readFile(lfw(QStringLiteral("George_W_Bush"), 1)));
+  const auto recognize = request->recognize;
+  request->recognize = [&](const QString& f, int m, int& id, double& p, QString& n) {
+    QFile::remove(flag(seriesFacePicture(102)));
+    ASSERT_TRUE(QFile::link(other, flag(seriesFacePicture(102))));
+    recognize(f, m, id, p, n);
+  };
+  const EnrolmentOutcome out = request->handle({QStringLiteral("2200000169020"), QStringLiteral("Face102"), QString()});
+  ASSERT_TRUE(out.enrolled);
+  EXPECT_EQ(out.enrolledPictures.first(), seriesFacePicture(102));
+  const Rows rows = db().query(QStringLiteral("SELECT FileName FROM Model ORDER BY id"));
+  ASSERT_EQ(rows.size(), 3);
+  const QByteArray stored = keyStreamTransform(
+      readFile(hostPath(joinPath(station.settings.modelDir, rows.value(0, "FileName").toString())) + "_face.bin"), kSystemKey);
+  EXPECT_EQ(stored, picked);
+  // No copy is left behind in "Temp".
+  EXPECT_TRUE(QDir(station.settings.programPath + "Temp").entryList({"Face10*"}, QDir::Files).isEmpty());
 }
 
 // Killed after the models were made but before "user.txt" was deleted, the station handles the

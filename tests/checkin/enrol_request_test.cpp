@@ -89,7 +89,7 @@ TEST_F(EnrolRequestTest, NewBarcodeEnrolsPickedPictureFirstThenTheOthers) {
   const EnrolmentOutcome out = handle(QString());
 
   EXPECT_TRUE(out.enrolled);
-  EXPECT_EQ(probes, QStringList{"Face102/2"});
+  EXPECT_EQ(probes, QStringList{"Face102/3"});  // the copy of the bytes read, in the station's own Temp
   EXPECT_EQ(enrolled, (QStringList{"Face102_face.jpg", "Face101_face.jpg", "Face103_face.jpg"}));
   EXPECT_EQ(modelEans(), QStringList(3, QString::fromLatin1(kEan)));
   EXPECT_EQ(answer(), QStringLiteral("|69,99|"));

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <cstdlib>
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/paths.h"
@@ -118,6 +119,39 @@ TEST_F(OversizedPictureTest, EveryRoadRefusesItBeforeDecoding) {
   FSDK_FreeImage(h);
   writeFile(picked, hugeJpeg);
   EXPECT_EQ(FSDK_LoadImageFromFile(&h, picked.toUtf8().constData()), FSDKE_BAD_FILE_FORMAT);
+}
+
+// OpenCV decodes more formats than the probe can size (TIFF, JPEG 2000...): those are refused
+// unread, the formats of the station's pictures pass. Behind the probe OpenCV's own limit holds,
+// set at start-up, for whatever reaches a decoder by another road.
+TEST(PictureLimits, FormatsWithoutAReadableSizeAreRefusedAndOpenCvHasTheLimitToo) {
+  const cv::Mat img(37, 53, CV_8UC3, cv::Scalar(10, 200, 30));
+  for (const char* kept : {".jpg", ".png"}) EXPECT_TRUE(pictureSizeProblem(encoded(kept, img), kept).isEmpty()) << kept;
+  QList<QPair<QString, QByteArray>> refused = {
+      {"tiff", encoded(".tiff", img)},
+      {"sample tiff", readFile(testData(QStringLiteral("samples/formats/einstein.tiff")))},
+      {"jpeg 2000", encoded(".jp2", img)},
+      {"jpeg without a frame header", QByteArray("\xFF\xD8\xFF\xDA\x00\x02", 6)},
+  };
+  for (const auto& [what, bytes] : refused) {
+    if (bytes.isEmpty()) continue;  // no encoder for it in this OpenCV
+    EXPECT_TRUE(pictureSizeProblem(bytes, what).contains(QStringLiteral("format not accepted"))) << qPrintable(what);
+  }
+
+  EXPECT_STREQ(std::getenv(kDecoderPixelLimitVariable), "50000000");
+  // A BMP header declaring 8000 x 8000: OpenCV stops at its header too.
+  QByteArray bmp = encoded(".bmp", img);
+  for (int at : {18, 22})
+    for (int k = 0; k < 4; ++k) bmp[at + k] = char((8000 >> (8 * k)) & 0xFF);
+  ASSERT_EQ(pictureHeaderSize(bmp), QSize(8000, 8000));
+  QString error;
+  try {
+    const cv::Mat decoded = cv::imdecode(cv::Mat(1, int(bmp.size()), CV_8UC1, bmp.data()), cv::IMREAD_COLOR);
+    error = decoded.empty() ? QStringLiteral("empty") : QStringLiteral("decoded");
+  } catch (const cv::Exception& e) {
+    error = QString::fromUtf8(e.what());
+  }
+  EXPECT_TRUE(error.contains(QStringLiteral("CV_IO_MAX_IMAGE_PIXELS"))) << qPrintable(error);
 }
 
 }  // namespace

@@ -112,6 +112,9 @@ TEST_F(WorkRecordsTest, NothingACheckInOrAnImportWritesIsOpenToOtherUsers) {
   EXPECT_TRUE(seen.contains(QStringLiteral("model1C_face.bin")));
   EXPECT_TRUE(seen.contains(QStringLiteral("07")));
   EXPECT_EQ(seen.filter(QStringLiteral("_face.bin")).size(), 3);
+  // The work photo was noted as this station's own while it had no row, and the note went with the row.
+  EXPECT_TRUE(seen.contains(QStringLiteral("Unposted")));
+  EXPECT_TRUE(QDir(dir.file(QStringLiteral("Temp/Unposted"))).entryList(QDir::Files).isEmpty());
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The encrypted database file: schema, keys, refusal of plain files, opening errors.
 #include <QFile>
 #include <QFileInfo>
+#include <QDir>
 #include <QProcess>
+#include <sys/stat.h>
 
 #include "data_fixture.h"
 
@@ -132,6 +134,34 @@ TEST_F(DataConnectionTest, StatementsTakeValuesOnlyAsParameters) {
   db().exec(QStringLiteral("INSERT INTO Works (SN) VALUES (?)"), {evil});
   EXPECT_EQ(db().scalar(QStringLiteral("SELECT SN FROM Works")).toString(), evil);
   EXPECT_EQ(db().scalar(QStringLiteral("SELECT count(*) FROM Model")).toInt(), 1);
+}
+
+// The file holds barcodes and face descriptors and its key is a constant of the program: it is
+// the station's and its group's, never every user's. Created so by tavolin-db (which both
+// new-station scripts use) whatever the umask, and tightened, never widened, at every opening.
+TEST_F(DataConnectionTest, TheDatabaseFileIsOnlyForTheStationAndItsGroup) {
+  auto mode = [](const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+  };
+  const QString made = dir.file(QStringLiteral("made/FaceBase.mdb"));
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(made).path()));
+  const mode_t oldMask = ::umask(022);
+  QProcess tool;
+  tool.start(buildDir() + QStringLiteral("/tools/tavolin-db"), {QStringLiteral("create"), made});
+  ASSERT_TRUE(tool.waitForFinished(30000));
+  ::umask(oldMask);
+  ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+  EXPECT_EQ(mode(made), 0640);
+
+  store->close();
+  ASSERT_EQ(::chmod(QFile::encodeName(dbPath()).constData(), 0666), 0);
+  store->open();
+  EXPECT_EQ(mode(dbPath()), 0640);
+  store->close();
+  ASSERT_EQ(::chmod(QFile::encodeName(dbPath()).constData(), 0600), 0);
+  store->open();
+  EXPECT_EQ(mode(dbPath()), 0600);
 }
 
 }  // namespace

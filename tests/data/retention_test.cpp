@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include "app/paths.h"
+#include "data/orphan_photos.h"
 #include "data_fixture.h"
 
 namespace tavo::test {
@@ -123,16 +124,20 @@ TEST_F(DataRetentionTest, FailedPassIsReportedOnceAndRetriedLater) {
 }
 
 // kill -9 during a check-in leaves a work photo whose row was never posted. The pass removes
-// such photos of the station's own name pattern once they are old enough not to belong to a run
-// in progress; named photos, other files and anything behind a link stay.
+// such photos once they are old enough not to belong to a run in progress, and only those this
+// station noted as its own while writing them: the work folder may be shared with another
+// station, or an older database restored, and their photos are not this station's to delete.
+// Named photos, other files and anything behind a link stay.
 TEST_F(DataRetentionTest, OldWorkPhotosThatNoRowNamesAreRemovedWithoutFollowingLinks) {
   const QString day = QStringLiteral("2019\\07\\08\\");
   const QString named = day + QStringLiteral("20190708-0A1B2C3D-0000-4000-8000-00000000000A");
   const QString orphan = day + QStringLiteral("20190708-0A1B2C3D-0000-4000-8000-00000000000B");
   const QString fresh = day + QStringLiteral("20190708-0A1B2C3D-0000-4000-8000-00000000000C");
+  const QString foreign = day + QStringLiteral("20190708-0A1B2C3D-0000-4000-8000-00000000000F");
+  const QString linked = day + QStringLiteral("20190708-0A1B2C3D-0000-4000-8000-00000000000E");
   addWork(today().addDays(-1), QTime(9, 0), "1", 0, false, named);
   const QStringList files{named + "_face.bin", orphan + "_face.bin", orphan + "_face.jpg", fresh + "_face.bin",
-                          day + "notes_face.bin", day + "20190708-lowercase-guid_face.bin"};
+                          foreign + "_face.bin", day + "notes_face.bin", day + "20190708-lowercase-guid_face.bin"};
   for (const QString& f : files) touch(f);
   const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
   auto age = [&](const QString& host) {
@@ -142,21 +147,30 @@ TEST_F(DataRetentionTest, OldWorkPhotosThatNoRowNamesAreRemovedWithoutFollowingL
   };
   for (const QString& f : files)
     if (f != fresh + "_face.bin") age(hostPath(joinPath(station.settings.workDir, f)));
+  // The station's notes, as a check-in writes them: the named photo's row was posted after all
+  // (killed before the note went), the fresh one may be a run in progress, the foreign photo has none.
+  const QString notes = station.settings.programPath + QLatin1String(kUnpostedFolder);
+  for (const QString& p : {named, orphan, fresh, linked}) {
+    ASSERT_TRUE(noteUnpostedWorkPhoto(station.settings.programPath, joinPath(station.settings.workDir, p)));
+    if (p != fresh) age(hostPath(notes + p.mid(day.size())));
+  }
   // A link of the pattern's name, and a day folder that is a link: their targets are no photos of ours.
   const QString outside = dir.file("outside");
   ASSERT_TRUE(QDir().mkpath(outside));
   writeFile(outside + "/20190707-0A1B2C3D-0000-4000-8000-00000000000D_face.bin", "x");
   age(outside + "/20190707-0A1B2C3D-0000-4000-8000-00000000000D_face.bin");
   ASSERT_TRUE(QFile::link(outside + "/20190707-0A1B2C3D-0000-4000-8000-00000000000D_face.bin",
-                          hostPath(joinPath(station.settings.workDir, day + "20190708-0A1B2C3D-0000-4000-8000-00000000000E_face.bin"))));
+                          hostPath(joinPath(station.settings.workDir, linked + "_face.bin"))));
   ASSERT_TRUE(QFile::link(outside, hostPath(joinPath(station.settings.workDir, "2019\\07\\07"))));
 
   ASSERT_TRUE(store->retention().runPass());
   for (const QString& f : files)
     EXPECT_EQ(exists(f), !f.startsWith(orphan)) << f.toStdString();
-  EXPECT_TRUE(QFileInfo(hostPath(joinPath(station.settings.workDir, day + "20190708-0A1B2C3D-0000-4000-8000-00000000000E_face.bin"))).isSymLink());
+  EXPECT_TRUE(QFileInfo(hostPath(joinPath(station.settings.workDir, linked + "_face.bin"))).isSymLink());
   EXPECT_TRUE(QFile::exists(outside + "/20190707-0A1B2C3D-0000-4000-8000-00000000000D_face.bin"));
   EXPECT_EQ(station.log.lines().filter(QStringLiteral("Фото без записи журнала удалено")).size(), 2);
+  // The notes dealt with are gone; the fresh one waits for its run.
+  EXPECT_EQ(QDir(hostPath(notes)).entryList(QDir::Files), QStringList{fresh.mid(day.size())});
 }
 
 }  // namespace

@@ -5,6 +5,11 @@
 #include "models/model_import.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <QRegularExpression>
+#include <chrono>
+#include <cstdio>
 
 namespace tavo::test {
 namespace {
@@ -153,6 +158,47 @@ TEST_F(ModelImportTest, DatabaseErrorPropagatesAndKeepsTheFile) {
   EXPECT_EQ(importEntries().size(), 1);
   EXPECT_TRUE(modelFiles().isEmpty());
   EXPECT_EQ(models().state(), Dataset::State::Browse);
+}
+
+// A name that is no UTF-8, or holds a line feed, cannot give a barcode the office system would
+// know again: such a file is refused once, visibly (renamed "*.jpg.refused" in the import folder,
+// never read, a log line saying why), and the good files around it are imported, with a progress
+// line (files done of all, rate, time left) at every interval.
+TEST_F(ModelImportTest, BadNamesAreRefusedVisiblyAndTheRestImportedWithProgress) {
+  writeFile(importDir + "/2200000169020_000001_id.jpg", "a");
+  writeFile(importDir + "/2200000169020_000002_id.jpg", "b");
+  const QByteArray folder = QFile::encodeName(importDir) + '/';
+  const QList<QByteArray> bad{"\xFF\xFE" "2200000169037_id.jpg", "2200000169\n044_id.jpg"};
+  for (const QByteArray& name : bad) {
+    FILE* f = std::fopen((folder + name).constData(), "w");
+    ASSERT_TRUE(f);
+    std::fputs("bad", f);
+    std::fclose(f);
+  }
+
+  const ImportSummary s = LoadFromOffice(station, *store, std::chrono::milliseconds(0));
+  EXPECT_EQ(s.imported, 2);
+  EXPECT_EQ(s.refused, 2);
+  const Rows r = db().query("SELECT EAN FROM Model ORDER BY id");
+  ASSERT_EQ(r.size(), 2);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(r.value(i, "EAN").toString(), "2200000169020");
+  for (const QByteArray& name : bad) {
+    struct stat st {};
+    EXPECT_EQ(::stat((folder + name + ".refused").constData(), &st), 0) << name.toStdString();
+    EXPECT_NE(::stat((folder + name).constData(), &st), 0) << name.toStdString();
+  }
+  const QStringList log = station.log.lines();
+  EXPECT_EQ(log.filter("имя не в UTF-8").size(), 1);
+  EXPECT_EQ(log.filter("управляющий символ в имени").size(), 1);
+  EXPECT_EQ(log.filter("2200000169\\x0a044_id.jpg").size(), 1);  // the line feed shown, not written
+  EXPECT_EQ(log.filter(QRegularExpression("LoadFromOffice: 1 из 2 файлов, [0-9]+\\.[0-9] файлов/с, осталось ")).size(), 1);
+
+  // Refused once: the next start neither logs them again nor takes them.
+  const int lines = station.log.lines().size();
+  EXPECT_EQ(LoadFromOffice(station, *store).refused, 0);
+  EXPECT_EQ(station.log.lines().mid(lines).filter("отклонён").size(), 0);
+  EXPECT_EQ(db().query("SELECT EAN FROM Model").size(), 2);
+  for (const QByteArray& name : bad) ::unlink((folder + name + ".refused").constData());  // Qt cannot name the first
 }
 
 }  // namespace

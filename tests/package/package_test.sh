@@ -5,7 +5,8 @@
 #   package_test.sh run BUILD    a station made there with the installed tavolin-new-station, run
 #                                with the command line and environment of the installed unit until
 #                                "ArrayOk.txt", one check-in answered, stopped with SIGTERM
-#   package_test.sh unit BUILD   systemd-analyze verify on the installed unit (exit 77: skipped)
+#   package_test.sh unit BUILD   systemd-analyze verify and security on the installed unit (exit 77:
+#                                skipped), and postrm purge leaving no enabled instance
 # Test photographs: $TAVO_TESTDATA, or ../shared/testdata beside the checkout.
 set -euo pipefail
 
@@ -164,6 +165,26 @@ verify_unit() {
     fail "systemd-analyze verify: exit code $code"
   fi
   echo "unit: systemd-analyze verify accepts tavolin@station1.service"
+
+  # Its exposure: under 4.0 of 10 (the threshold is in tenths).
+  out=$(systemd-analyze security --offline=true --threshold=39 "$root/usr/lib/systemd/system/tavolin@.service" 2>&1) ||
+    { echo "$out" >&2; fail "systemd-analyze security: exposure 4.0 or more"; }
+  echo "unit: $(grep -o 'Overall exposure level.*' <<<"$out")"
+
+  # A purge leaves no enabled instance behind; a plain remove keeps them for a reinstall.
+  local mroot=$work/maint-root
+  rm -rf "$mroot"
+  mkdir -p "$mroot/etc/systemd/system/multi-user.target.wants" "$mroot/etc/systemd/system/graphical.target.wants"
+  for w in multi-user graphical; do
+    ln -s /usr/lib/systemd/system/tavolin@.service "$mroot/etc/systemd/system/$w.target.wants/tavolin@s1.service"
+  done
+  ln -s /usr/lib/systemd/system/other.service "$mroot/etc/systemd/system/multi-user.target.wants/other.service"
+  DPKG_ROOT=$mroot sh "$work/control/postrm" remove
+  [ -L "$mroot/etc/systemd/system/multi-user.target.wants/tavolin@s1.service" ] || fail "postrm remove disabled a station"
+  DPKG_ROOT=$mroot sh "$work/control/postrm" purge
+  [ -z "$(find "$mroot/etc" -name 'tavolin@*')" ] || fail "postrm purge left $(find "$mroot/etc" -name 'tavolin@*')"
+  [ -L "$mroot/etc/systemd/system/multi-user.target.wants/other.service" ] || fail "postrm purge removed another unit"
+  echo "postrm: purge disables every tavolin@ instance, remove keeps them"
 }
 
 case "$mode" in
