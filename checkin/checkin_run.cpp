@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/ansi_text.h"
 #include "app/events.h"
 #include "app/paths.h"
 #include "app/station.h"
@@ -110,7 +111,8 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
   try {
     // The answer file is named after the barcode: it must stay inside the flag directory.
     if (isTimer) {
-      const QString problem = barcodeProblem(ean);
+      QString problem = barcodeProblem(ean);
+      if (problem.isEmpty() && !fitsAnsi(ean)) problem = QStringLiteral("has characters outside code page 1251");
       if (!problem.isEmpty())
         throw std::runtime_error(QStringLiteral("Barcode refused: it %1").arg(problem).toStdString());
     }
@@ -303,8 +305,9 @@ void CheckInRun::run(bool isTimer, const QString& ean) {
     {
       Timed t(timings_.database);
       const std::vector<ResultQueryRow> top = data_.openQueryResult(double(station_.settings.percent));
-      if (lastPicture.isEmpty()) {
-        // Not one picture: nobody was seen, so no photo to name and nothing "low" about it.
+      if (lastPicture.isEmpty() && f_in_base) {
+        // Not one picture: nobody was seen, so no photo to name and nothing "low" about it. A
+        // barcode without models is "not found" whatever the camera did.
         EAN4_1C = QString::fromLatin1(kNoPicture);
       } else if (f_in_base && attacks > 0 && attacks == timings_.attempts) {
         EAN4_1C = QString::fromLatin1(kTagSpoof);  // every picture was judged an attack

@@ -37,7 +37,7 @@ struct CheckInTimings {
 // the event loop. An attempt whose grab gives no picture is counted: it gets a Result row
 // (percentage 0) and a Works row tagged "no frame" with no photo name (no photo file, no face),
 // and no picture is analysed. When no attempt got a picture the answer's second line is empty and
-// its third "no picture". A camera outage shows at most one operator message per run. The office
+// its third "no picture" (for a barcode with models; one without is "not found" all the same). A camera outage shows at most one operator message per run. The office
 // system's copy "Temp\model1C_face.jpg" (and its ".bin") is removed before the first grab, so it
 // only ever holds a picture of this run. After an error the tone is stopped, the error is logged
 // and rethrown; an answer that could not be written is a ResultFileError.

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 
 #include "app/ansi_text.h"
@@ -41,6 +42,37 @@ QString shownBarcode(const QString& barcode) {
   return out;
 }
 
+// Why a barcode cannot name its answer "out" + barcode + ".txt": the file's name and its first
+// line, written in code page 1251, must both be the barcode the office system sent.
+QString checkInBarcodeProblem(const QString& barcode) {
+  if (const QString p = barcodeProblem(barcode); !p.isEmpty()) return p;
+  if (!fitsAnsi(barcode)) return QStringLiteral("has characters outside code page 1251");
+  return {};
+}
+
+// A whole EAN-13: 13 digits whose last is their check digit. Nothing more can follow but the
+// line break, so the request need not wait for it.
+bool wholeEan13(const QString& line) {
+  if (line.size() != 13) return false;
+  int sum = 0;
+  for (int i = 0; i < 13; ++i) {
+    if (line[i] < QLatin1Char('0') || line[i] > QLatin1Char('9')) return false;
+    if (i < 12) sum += (line[i].unicode() - '0') * (i % 2 ? 3 : 1);
+  }
+  return (10 - sum % 10) % 10 == line[12].unicode() - '0';
+}
+
+// Whether the request file now holds what was handled and then nothing but line breaks.
+bool onlyLineBreakAdded(const QString& path, const QByteArray& handled) {
+  const RequestBytes r = readRequestBytes(path);
+  if (!r.ok || handled.isEmpty() || r.bytes.size() <= handled.size() || !r.bytes.startsWith(handled)) return false;
+  for (qsizetype i = handled.size(); i < r.bytes.size(); ++i) {
+    const char c = r.bytes[i];
+    if (c != '\r' && c != '\n' && c != '\0') return false;
+  }
+  return true;
+}
+
 // Removes the name itself: a link goes, what it points to stays.
 bool unlinkName(const QString& path) {
   const QByteArray host = QFile::encodeName(hostPath(path));
@@ -69,6 +101,12 @@ void FlagPoll::timerOn(bool on) {
 
 void FlagPoll::Timer1Timer() {
   if (working_) return;
+  if (serving && !serving()) {
+    if (!notServingLogged_)
+      station_.showLog(QStringLiteral("Requests are not served: the start-up did not end; they stay for a station that is ready"));
+    notServingLogged_ = true;
+    return;
+  }
   const std::pair<Kind, const char*> requests[] = {
       {Kind::CheckIn, kCheckInRequest}, {Kind::NewPhoto, kPhotoSeriesRequest}, {Kind::User, kEnrolmentRequest}};
   for (const auto& [kind, name] : requests) {
@@ -114,14 +152,22 @@ FlagPoll::Step FlagPoll::examine(Kind kind, const QString& path) {
   const qint64 now = nowMs();
   if (const auto r = retry_.find(path); r != retry_.end()) {
     if (!(r->id == entry.id)) {
-      retry_.remove(path);  // written anew: a new request
+      station_.showLog(QStringLiteral("\"%1\" was written anew: the answer kept for it is given up").arg(path));
+      retry_.remove(path);  // a new request
     } else {
       if (now - r->triedMs < kAnswerRetryMs) return Step::Skip;
       r->triedMs = now;
-      // A run only when its answer can be written: a long outage does not pile up work rows.
-      if (!folderWriteProblem(hostPath(station_.settings.flagDir)).isEmpty()) return Step::Skip;
+      // The answer of the run that was made, as it was composed: no second run, no second rows.
+      if (!writeWholeFile(hostPath(r->answerPath), r->answer)) return Step::Skip;
+      station_.showLog(QStringLiteral("The answer \"%1\" is written now").arg(r->answerPath));
+      const FileIdentity id = r->id;
       retry_.remove(path);
-      station_.showLog(QStringLiteral("The flag folder can be written again: \"%1\" is handled again").arg(path));
+      consume(path, id);
+      if (answerOutage_) {
+        answerOutage_ = false;
+        station_.showLog(QStringLiteral("Answers are written into the flag folder again"));
+      }
+      return Step::Skip;
     }
   }
 
@@ -139,6 +185,8 @@ FlagPoll::Step FlagPoll::examine(Kind kind, const QString& path) {
     s = seen_.insert(path, fresh);
   }
   if (!s->read.ok) return Step::Handle;  // unreadable: logged and deleted
+  if (kind == Kind::NewPhoto) return Step::Handle;  // its content is not used
+  if (kind == Kind::CheckIn && wholeEan13(readRequestLines(s->read.bytes).value(0))) return Step::Handle;
   const int lines = kind == Kind::CheckIn ? 1 : kind == Kind::User ? 3 : 0;
   if (requestComplete(s->read.bytes, lines)) return Step::Handle;
   return now - s->sinceMs >= kRequestSettleMs ? Step::Handle : Step::Wait;
@@ -165,7 +213,7 @@ void FlagPoll::handle(Kind kind, const QString& path) {
   timerOn(false);
   std::exception_ptr error;
   QString refusal;        // shown once Timer1 is on again, like the errors below
-  QString answerFailure;  // the check-in's answer could not be written
+  std::optional<ResultFileError> answerFailure;  // the check-in's answer could not be written
   bool answered = false;
   try {
     if (!request.read.ok) {
@@ -178,7 +226,7 @@ void FlagPoll::handle(Kind kind, const QString& path) {
       case Kind::CheckIn: {
         if (lines.isEmpty()) break;  // an empty request starts no run
         const QString ean = lines.first();
-        const QString problem = barcodeProblem(ean);
+        const QString problem = checkInBarcodeProblem(ean);
         if (!problem.isEmpty()) {
           refusal = QStringLiteral("Check-in request refused: the barcode \"%1\" %2").arg(shownBarcode(ean), problem);
           station_.showLog(refusal);
@@ -189,7 +237,7 @@ void FlagPoll::handle(Kind kind, const QString& path) {
           if (onCheckIn) onCheckIn();
           answered = true;
         } catch (const ResultFileError& e) {
-          answerFailure = QString::fromStdString(e.what());
+          answerFailure = e;
         }
         break;
       }
@@ -205,8 +253,8 @@ void FlagPoll::handle(Kind kind, const QString& path) {
     error = std::current_exception();
   }
   QString outage;  // told once Timer1 is on again
-  if (!answerFailure.isEmpty()) {
-    outage = answerNotWritten(path, request.id, answerFailure);
+  if (answerFailure) {
+    outage = answerNotWritten(path, request.id, *answerFailure);
   } else {
     consume(path, request.id);
     if (answered && answerOutage_) {
@@ -224,27 +272,29 @@ void FlagPoll::handle(Kind kind, const QString& path) {
   if (!outage.isEmpty()) station_.messages().show(outage);
 }
 
-QString FlagPoll::answerNotWritten(const QString& path, const FileIdentity& id, const QString& why) {
-  // The request stays for another try; seen_ keeps its text.
-  retry_.insert(path, {id, nowMs()});
+QString FlagPoll::answerNotWritten(const QString& path, const FileIdentity& id, const ResultFileError& error) {
+  // The request stays, with its answer, until the answer is written.
+  retry_.insert(path, {id, nowMs(), error.path, error.bytes});
   if (answerOutage_) return {};  // told once per outage
   answerOutage_ = true;
   const QString text =
-      QStringLiteral("The answer to \"%1\" was not written: %2. The request stays and is handled again once the "
-                     "flag folder can be written (tried at most once a minute).")
-          .arg(path, why);
+      QStringLiteral("The answer to \"%1\" was not written: %2. It is kept and written as soon as the flag folder "
+                     "takes it; the request stays until then.")
+          .arg(path, QString::fromStdString(error.what()));
   station_.showLog(text);
   return text;
 }
 
 void FlagPoll::consume(const QString& path, const FileIdentity& handled) {
+  const QByteArray handledBytes = seen_.value(path).read.bytes;
   seen_.remove(path);
   const auto now = fileIdentity(path);
   if (!now) return;
-  // Written anew while its predecessor was handled: that is the next request, keep it.
-  if (!(*now == handled)) return;
+  // Written anew while its predecessor was handled: that is the next request, keep it. The line
+  // break that a request taken early (a whole EAN-13) still lacked makes no new one.
+  if (!(*now == handled) && !onlyLineBreakAdded(path, handledBytes)) return;
   if (!deleteRequest(path)) {
-    undeleted_.insert(path, handled);
+    undeleted_.insert(path, *now);
     station_.showLog(QStringLiteral("Cannot delete request file \"%1\"; it is not handled again until it changes")
                          .arg(path));
   }

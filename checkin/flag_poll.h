@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <functional>
 
+#include "app/result_buffer.h"
 #include "checkin/request_file.h"
 
 class QTimer;
@@ -21,8 +22,8 @@ inline constexpr char kEnrolmentRequest[] = "user.txt";
 // A request without a final line break is taken once it has stayed unchanged this long: a
 // writer may pause for more than a second in the middle of a barcode.
 inline constexpr qint64 kRequestSettleMs = 2000;
-// A check-in whose answer could not be written is tried again at most this often.
-inline constexpr qint64 kAnswerRetryMs = 60000;
+// The kept answer of a check-in that could not be written is tried again at most this often.
+inline constexpr qint64 kAnswerRetryMs = 5000;
 
 // The flag-directory poll (Timer1Timer): finds the office system's requests, hands each to its
 // work and consumes it by deleting the file. Timer1 is off while a request is handled.
@@ -31,15 +32,20 @@ inline constexpr qint64 kAnswerRetryMs = 60000;
 // under a request name (or a picture name of an enrolment) is deleted unread, anything else is
 // left alone; either is logged once. A request is read once, without following links, and that
 // text is what is handled. It is ready when it is complete (a final line feed; "user.txt" with
-// its three lines) or has stayed unchanged for kRequestSettleMs; until then the requests after
-// it in the fixed order wait too. An unreadable request is logged once and deleted.
+// its three lines; "123.txt" whose first line is a whole EAN-13 with its check digit; "New.txt"
+// at once, its content is not used) or has stayed unchanged for kRequestSettleMs; until then
+// the requests after it in the fixed order wait too. An unreadable request is logged once and
+// deleted. A barcode that cannot name its answer (unsafe, or not in code page 1251) is refused.
 // A file that cannot be deleted is handled once: the same unchanged file is skipped afterwards
 // (one log line), a rewritten one is a new request. A file replaced while its request was handled
 // is not deleted: it is the next request. Requests wait while the start-up runs or a check-in run
 // is in progress.
 // A check-in whose answer file could not be written (disk full, read-only folder) keeps its
-// request: the operator is told why once per outage, and the request is handled again once a
-// probe shows that the folder can be written, at most once every kAnswerRetryMs.
+// request and its composed answer: the operator is told why once per outage, and that answer
+// (only it: the run is not repeated) is written again at most once every kAnswerRetryMs; once it
+// is, the request is consumed. A request rewritten meanwhile is a new one.
+// While serving() is false (a start-up that did not end well) no request is looked at: they stay
+// for a station that is ready.
 class FlagPoll {
  public:
   // setTimer1(true/false) switches Timer1 on (starting its period anew) or off.
@@ -48,7 +54,7 @@ class FlagPoll {
 
   // "123.txt": settings.ean already holds the barcode; runs FaceDetectionLuxandRTSP(true).
   // Errors are swallowed by the poll, except that an answer which could not be written
-  // (ResultFileError) keeps the request for another try.
+  // (ResultFileError, with the answer's path and bytes) keeps the request and that answer.
   std::function<void()> onCheckIn;
   // "New.txt": GetNewPhoto. Errors are shown to the operator with their text.
   std::function<void()> onNewPhoto;
@@ -58,6 +64,8 @@ class FlagPoll {
   // True while a check-in run is in progress (started by the operator's button, say): the poll
   // then leaves every request where it is until the run has ended.
   std::function<bool()> checkInBusy;
+  // False while the station serves no request. Unset: it serves.
+  std::function<bool()> serving;
   // Deletes a request file or a link (station path; a link itself, never what it points to);
   // true when the name is gone. Replaceable for tests.
   std::function<bool(const QString& path)> deleteRequest;
@@ -78,6 +86,8 @@ class FlagPoll {
   struct Retry {  // a check-in request whose answer could not be written
     FileIdentity id;
     qint64 triedMs = 0;
+    QString answerPath;  // station path
+    QByteArray answer;   // as composed by the run
   };
 
   Step examine(Kind kind, const QString& path);
@@ -87,7 +97,7 @@ class FlagPoll {
   void refuseLinkedPictures(const QString& flagDir, const QStringList& lines);
   void cleanUpEnrolment(const QString& flagDir);
   // Keeps the request for another try; returns the operator's message, empty when already told.
-  QString answerNotWritten(const QString& path, const FileIdentity& id, const QString& why);
+  QString answerNotWritten(const QString& path, const FileIdentity& id, const ResultFileError& error);
   void timerOn(bool on);
 
   Station& station_;
@@ -95,6 +105,7 @@ class FlagPoll {
   QElapsedTimer steady_;
   bool working_ = false;
   bool waitLogged_ = false;
+  bool notServingLogged_ = false;
   bool answerOutage_ = false;               // an answer failed and none has been written since
   QHash<QString, Seen> seen_;
   QHash<QString, FileIdentity> undeleted_;  // handled, but the file could not be deleted
