@@ -76,7 +76,9 @@ TEST(TwoStations, ASecondStationOnTheSameFoldersServesNothingAndTheHoldDiesWithT
   const qsizetype removed = restart.indexOf("An old \"ArrayOk.txt\" was removed");
   EXPECT_GE(removed, 0) << restart.toStdString();
   EXPECT_LT(removed, restart.indexOf("start - LUX"));
-  EXPECT_TRUE(QFile::exists(sharedFlag + "/ArrayOk.txt"));  // this run's, once it is ready
+  // This run's own, written just after "end - LUX".
+  for (int i = 0; i < 100 && !QFile::exists(sharedFlag + "/ArrayOk.txt"); ++i) watch(onFlag, 100);
+  EXPECT_TRUE(QFile::exists(sharedFlag + "/ArrayOk.txt"));
   EXPECT_TRUE(checkIn(onFlag, kUnknown, sharedFlag).endsWith("not found\r\n")) << onFlag.output().toStdString();
   EXPECT_EQ(runs(onFlag), 1);
   EXPECT_EQ(onFlag.stop(SIGTERM), 0);
