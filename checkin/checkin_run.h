@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "checkin/spoof_check.h"
 #include "face/picture/face_cropper.h"
@@ -13,6 +14,7 @@ namespace tavo {
 class Cameras;
 class DataStore;
 class Station;
+struct ResultQueryRow;
 
 // Answer texts of the third line when no barcode was confirmed.
 inline constexpr char kLowPercent[] = "low percent";
@@ -85,8 +87,25 @@ class CheckInRun {
     bool isTimer;
     QString ean;
   };
+  struct Run;      // the values of one run
+  struct Attempt;  // what one attempt found
   void run(bool isTimer, const QString& ean);
   void runQueued();
+  void finish();
+  // The steps of a run.
+  void begin(Run& r, bool isTimer, const QString& ean);
+  void checkWebCamera(Run& r);
+  void makeAttempts(Run& r);
+  Attempt attempt(Run& r);
+  bool grabbed(Run& r, const char* frameNilMessage);
+  void copyFor1C();
+  void findFace(Run& r, Attempt& a);
+  void match(Run& r);
+  void writeRows(Run& r, const Attempt& a);
+  bool confirms(const Run& r, const Attempt& a);
+  void answer(Run& r);
+  void decide(const Run& r, const std::vector<ResultQueryRow>& top, QString& photo, QString& confirmedEan) const;
+  static const ResultQueryRow* answeringRow(const std::vector<ResultQueryRow>& top);
 
   Station& station_;
   DataStore& data_;

@@ -3,7 +3,9 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <exception>
 #include <functional>
+#include <optional>
 
 #include "app/result_buffer.h"
 #include "checkin/request_file.h"
@@ -90,9 +92,33 @@ class FlagPoll {
     QByteArray answer;   // as composed by the run
   };
 
-  Step examine(Kind kind, const QString& path);
+  // What a look at a request name found, given what the poll knows of the name.
+  enum class Finding {
+    Gone,          // nothing there
+    NotAFile,      // a link or anything else but a regular file
+    Undeleted,     // handled, but it could not be deleted and has not changed since
+    AnswerNotDue,  // its answer is kept; not yet time to write it again
+    AnswerDue,     // its answer is kept and due to be written again
+    Rewritten,     // its answer is kept, but a new request took its place
+    Request,       // a request (maybe still being written)
+  };
+  struct Outcome {  // what handling one request came to
+    std::exception_ptr error;
+    QString refusal;  // shown once Timer1 is on again, like the errors
+    std::optional<ResultFileError> answerFailure;  // the check-in's answer could not be written
+    bool answered = false;
+  };
+
+  Finding examine(const QString& path, const FlagEntry& entry, qint64 now) const;
+  static Step readiness(Kind kind, const Seen& seen, qint64 now);
+  Step follow(Kind kind, const QString& path, const FlagEntry& entry, Finding finding, qint64 now);
+  const Seen* readIfNew(const QString& path, const FlagEntry& entry, qint64 now);
+  void writeKeptAnswer(const QString& path, qint64 now);
+  void answersWrittenAgain();
   void refuseEntry(const QString& path, const FlagEntry& entry);
   void handle(Kind kind, const QString& path);
+  void work(Kind kind, const QString& path, const Seen& request, Outcome& out);
+  void checkIn(const QStringList& lines, Outcome& out);
   void consume(const QString& path, const FileIdentity& handled);
   void refuseLinkedPictures(const QString& flagDir, const QStringList& lines);
   void cleanUpEnrolment(const QString& flagDir);
