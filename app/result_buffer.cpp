@@ -32,7 +32,8 @@ bool ResultBuffer::saveTo(const QString& path, QString* error) const {
 void ResultBuffer::saveOrThrow(const QString& path) const {
   QString error;
   if (!saveTo(path, &error))
-    throw ResultFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, error).toStdString());
+    throw ResultFileError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, error).toStdString(), path,
+                          bytes());
 }
 
 }  // namespace tavo

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -10,6 +11,10 @@ namespace tavo {
 class ResultFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  ResultFileError(const std::string& what, QString path, QByteArray bytes)
+      : std::runtime_error(what), path(std::move(path)), bytes(std::move(bytes)) {}
+  QString path;      // station path of the file
+  QByteArray bytes;  // what it was to hold, so that it can be written again as it was
 };
 
 // The result-file buffer (MemoOut): a result file is composed here line by line and saved whole.

@@ -56,8 +56,10 @@ bool runStartUp(Station& station, WindowPort& window, const StartUpSteps& steps)
     if (steps.showWorkLogFrom) steps.showWorkLogFrom(today);
     if (steps.readSettings) steps.readSettings();
     if (steps.startVideoView && station.settings.camRtsp) steps.startVideoView();
+    if (steps.claimFlagFolder) steps.claimFlagFolder();
     window.showWorkTab();
     for (const QString& folder : workingFolders(station)) createFolderOneLevel(folder);
+    if (steps.claimFlagFolder) steps.claimFlagFolder();
 
     // The station always runs hidden: exe_hide in the settings is shown only.
     window.enterHiddenMode();

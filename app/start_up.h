@@ -16,6 +16,9 @@ struct StartUpSteps {
   std::function<void(const QDate&)> showWorkLogFrom;  // 2: work-log filter from today
   std::function<void()> readSettings;          // 3 (fills station.settings)
   std::function<void()> startVideoView;        // 3: when the stream camera is chosen
+  // 3 and 5: this station's hold on the flag folder, its old "ArrayOk.txt" removed; throws when
+  // another station holds it. Called once the settings name the folder and again once it exists.
+  std::function<void()> claimFlagFolder;
   std::function<void()> importModels;          // 6: LoadFromOffice
   std::function<void()> reopenModelTable;      // 6
   std::function<void()> buildTemplateBase;     // 6: Button19Click

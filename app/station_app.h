@@ -1,4 +1,5 @@
 #pragma once
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QObject>
@@ -7,6 +8,7 @@
 #include <memory>
 
 #include "app/start_up.h"
+#include "app/station_lock.h"
 #include "app/window_port.h"
 #include "app/station.h"
 
@@ -50,6 +52,8 @@ class StationApp : public QObject {
   std::function<void()> releaseCamera;   // FormDestroy
 
   bool startUpSucceeded() const { return startUpSucceeded_; }
+  // Sets the flag-folder watch (default: the QFileSystemWatcher); false when it cannot be set.
+  std::function<bool(const QString& hostFolder)> addFlagWatch;
 
   // The parts of the station (data store, cameras, face base, ...) for the windows.
   StationParts* parts() const { return parts_; }
@@ -59,6 +63,8 @@ class StationApp : public QObject {
   void timer1Timer();
   void timer2Timer();
   void watchFlagFolder();
+  bool takeProgramDirectory();
+  void claimFlagFolder();
 
   Station& station_;
   WindowPort headlessWindow_;
@@ -69,7 +75,11 @@ class StationApp : public QObject {
   // Timer1 still finds what the watch misses (network mounts report no changes).
   QFileSystemWatcher flagWatch_;
   QString watchedFlagFolder_;
-  QElapsedTimer watchTried_;
+  QDateTime watchTried_;   // station clock
+  QDateTime watchFailed_;  // when the watch last could not be set
+  // This station's hold on its program directory and its flag folder.
+  StationLock programLock_;
+  StationLock flagLock_;
   bool flagPollQueued_ = false;
   bool startUpSucceeded_ = false;
   bool shutDown_ = false;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "checkin/spoof_check.h"
 #include "face/picture/face_cropper.h"
@@ -13,6 +14,7 @@ namespace tavo {
 class Cameras;
 class DataStore;
 class Station;
+struct ResultQueryRow;
 
 // Answer texts of the third line when no barcode was confirmed.
 inline constexpr char kLowPercent[] = "low percent";
@@ -37,7 +39,7 @@ struct CheckInTimings {
 // the event loop. An attempt whose grab gives no picture is counted: it gets a Result row
 // (percentage 0) and a Works row tagged "no frame" with no photo name (no photo file, no face),
 // and no picture is analysed. When no attempt got a picture the answer's second line is empty and
-// its third "no picture". A camera outage shows at most one operator message per run. The office
+// its third "no picture" (for a barcode with models; one without is "not found" all the same). A camera outage shows at most one operator message per run. The office
 // system's copy "Temp\model1C_face.jpg" (and its ".bin") is removed before the first grab, so it
 // only ever holds a picture of this run. After an error the tone is stopped, the error is logged
 // and rethrown; an answer that could not be written is a ResultFileError.
@@ -85,8 +87,25 @@ class CheckInRun {
     bool isTimer;
     QString ean;
   };
+  struct Run;      // the values of one run
+  struct Attempt;  // what one attempt found
   void run(bool isTimer, const QString& ean);
   void runQueued();
+  void finish();
+  // The steps of a run.
+  void begin(Run& r, bool isTimer, const QString& ean);
+  void checkWebCamera(Run& r);
+  void makeAttempts(Run& r);
+  Attempt attempt(Run& r);
+  bool grabbed(Run& r, const char* frameNilMessage);
+  void copyFor1C();
+  void findFace(Run& r, Attempt& a);
+  void match(Run& r);
+  void writeRows(Run& r, const Attempt& a);
+  bool confirms(const Run& r, const Attempt& a);
+  void answer(Run& r);
+  void decide(const Run& r, const std::vector<ResultQueryRow>& top, QString& photo, QString& confirmedEan) const;
+  static const ResultQueryRow* answeringRow(const std::vector<ResultQueryRow>& top);
 
   Station& station_;
   DataStore& data_;

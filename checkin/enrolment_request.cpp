@@ -81,7 +81,9 @@ QString EnrolmentRequest::seriesPictureProblem(const QString& hostFile, QByteArr
 bool EnrolmentRequest::alreadyEnrolled(const QString& ean, const QByteArray& picture) {
   // NewModel stores the picture's bytes enciphered, unchanged: an equal deciphered face file is the
   // same picture. Sizes are compared first, so most files are not even read.
-  const Rows models = data_.query(QStringLiteral("SELECT FileName FROM Model WHERE EAN = ?"), {ean});
+  // Only active models count: an inactive one is in no template base, so a picture stored there
+  // still has to become a model.
+  const Rows models = data_.query(QStringLiteral("SELECT FileName FROM Model WHERE EAN = ? AND Active = 1"), {ean});
   for (const auto& row : models.rows) {
     const QString name = row[0].toString();
     if (!isSafeStoredName(name)) continue;

@@ -118,8 +118,10 @@ int DataStore::countMarginBand(MarginSide side, int lower, int upper, const QDat
 }
 
 int DataStore::countPercentBand(double lower, double upper, const QDate& day) {
+  // A picture judged a presentation attack (tag "spoof") is no check-in, whatever it matched.
   return db_.scalar(QStringLiteral("SELECT count(PercentDifference) FROM Works WHERE PercentDifference > ? AND "
-                                   "PercentDifference <= ? AND excellent = 1 AND datedoc = ?"),
+                                   "PercentDifference <= ? AND excellent = 1 AND datedoc = ? AND "
+                                   "(', ' || coalesce(tags, '') || ', ') NOT LIKE '%, spoof, %'"),
                     {lower, upper, day})
       .toInt();
 }

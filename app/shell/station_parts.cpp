@@ -80,6 +80,9 @@ void StationParts::wire() {
   poll_->onNewPhoto = [this] { series_->GetNewPhoto(); };
   poll_->onUserRequest = [this](const QStringList& lines) { enrolment_->handle(lines); };
   poll_->checkInBusy = [this] { return checkIn_->running(); };
+  // A station whose start-up did not end well (another station's folders, an unusable database)
+  // is not ready: requests stay for one that is. During the start-up they wait in the poll.
+  poll_->serving = [this, &station] { return station.startUpInProgress || app_.startUpSucceeded(); };
   app_.poll = [this] { poll_->Timer1Timer(); };
 }
 

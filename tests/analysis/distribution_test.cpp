@@ -17,7 +17,7 @@ TEST_F(DistributionTest, DayWithoutCheckInsGivesHeadingAndTwentyZeros) {
   EXPECT_EQ(memo1(), expected);
 }
 
-TEST_F(DistributionTest, BandsAreOpenBelowAndClosedAboveAndCountOnlyConfirmedCheckIns) {
+TEST_F(DistributionTest, BandsAreOpenBelowAndClosedAboveAndCountOnlyConfirmedCheckInsNoAttacks) {
   addMargins(kDay, 1, 1, 1, 1, 75, true);     // (70, 75]
   addMargins(kDay, 1, 1, 1, 1, 75.01, true);  // (75, 80]
   addMargins(kDay, 1, 1, 1, 1, 100, true);    // (95, 100]
@@ -26,6 +26,9 @@ TEST_F(DistributionTest, BandsAreOpenBelowAndClosedAboveAndCountOnlyConfirmedChe
   addMargins(kDay, 1, 1, 1, 1, 120, true);    // no band
   addMargins(kDay, 1, 1, 1, 1, 77, false);    // not confirmed
   addMargins(kDay.addDays(-1), 1, 1, 1, 1, 77, true);
+  // A picture judged an attack is no check-in, even when the face matched the barcode's model.
+  const qint64 attack = addMargins(kDay, 1, 1, 1, 1, 78, true);
+  db().exec(QStringLiteral("UPDATE Works SET tags = 'spoof' WHERE rowid = ?"), {attack});
   const std::vector<int> counts = Button11Click(station, *store, kDay);
   std::vector<int> expected(20, 0);
   expected[0] = 1;

@@ -146,6 +146,17 @@ TEST_F(EnrolFaceBaseTest, ARequestHandledAgainAfterACrashMakesNoSecondModels) {
   // refused here, being this barcode's face).
   EXPECT_FALSE(request->handle({QStringLiteral("4600000000001"), QStringLiteral("Face101"), QString()}).enrolled);
   EXPECT_EQ(modelCount(db()), 3);
+
+  // Deactivated models are in no base: the same pictures become active models again.
+  db().exec(QStringLiteral("UPDATE Model SET Active = 0"));
+  store->tableModel().refresh();
+  base->Button19Click();
+  ASSERT_EQ(base->size(), 0u);
+  const EnrolmentOutcome revived = request->handle(lines);
+  EXPECT_TRUE(revived.enrolled);
+  EXPECT_EQ(revived.enrolledPictures.size(), 3);
+  EXPECT_EQ(db().scalar(QStringLiteral("SELECT count(*) FROM Model WHERE Active = 1")).toInt(), 3);
+  EXPECT_EQ(base->size(), 3u);
 }
 
 // The build stops at its capacity (10000 faces at a station): the rows after it, the newest

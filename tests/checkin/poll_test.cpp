@@ -153,11 +153,11 @@ TEST_F(PollTest, ASlowlyWrittenRequestIsServedWholeAndKeepsItsTurn) {
   };
   put("New.txt", "\r\n");  // complete, but after "123.txt" in the order
   put("123.txt", "");
-  for (const char c : QByteArray("2200000169020\r\n")) {
+  for (const char c : QByteArray("22000001690\r\n")) {  // no EAN-13: whole with its line break
     append(QByteArray(1, c));
     pollFor(300);
   }
-  EXPECT_EQ(events.filter(QRegularExpression("checkin|series")), QStringList({"checkin:2200000169020", "series"}));
+  EXPECT_EQ(events.filter(QRegularExpression("checkin|series")), QStringList({"checkin:22000001690", "series"}));
 
   events.clear();
   put("123.txt", "22000");
@@ -167,13 +167,22 @@ TEST_F(PollTest, ASlowlyWrittenRequestIsServedWholeAndKeepsItsTurn) {
   poll.Timer1Timer();
   EXPECT_EQ(events.filter("checkin:"), QStringList{"checkin:2200000169020"});
 
-  // Without a final line break: taken once unchanged for the settling time, not before.
+  // Without a final line break: taken once unchanged for the settling time, not before; a whole
+  // EAN-13 (its check digit right) and "New.txt" (its content unused) at once.
   events.clear();
-  put("123.txt", "2200000169020");
+  put("123.txt", "2200000169021");
   pollFor(kRequestSettleMs - 100);
   EXPECT_TRUE(events.isEmpty());
   pollFor(200);
-  EXPECT_EQ(events.filter("checkin:"), QStringList{"checkin:2200000169020"});
+  EXPECT_EQ(events.filter("checkin:"), QStringList{"checkin:2200000169021"});
+  events.clear();
+  put("123.txt", "220000016902");
+  poll.Timer1Timer();
+  EXPECT_TRUE(events.isEmpty());
+  append("0");
+  put("New.txt", "");
+  poll.Timer1Timer();
+  EXPECT_EQ(events.filter(QRegularExpression("checkin|series")), QStringList({"checkin:2200000169020", "series"}));
 
   // "user.txt" is complete with its three lines only.
   events.clear();
@@ -220,17 +229,20 @@ TEST_F(PollTest, ARequestWrittenDuringTheRunIsKeptAndHandledNext) {
 
 TEST_F(PollTest, UnsafeBarcodesAreRefusedWithoutRunAndTheRequestIsDeleted) {
   const QString tooLong(65, QLatin1Char('1'));
+  // The last one, sent in UTF-8, has no code-page 1251 form: its answer's name and first line
+  // could not both be the barcode.
   for (const QString& bad : {QStringLiteral("../../x"), QStringLiteral("a/b"), QStringLiteral("a\\b"),
-                             QStringLiteral("12\t3"), tooLong}) {
+                             QStringLiteral("12\t3"), tooLong, QStringLiteral("220000016902\u4E2D")}) {
     messages.shown.clear();
-    put("123.txt", toAnsi(bad));
+    put("123.txt", fitsAnsi(bad) ? toAnsi(bad) : "\xEF\xBB\xBF" + bad.toUtf8() + "\r\n");
     pollSettled();
     EXPECT_FALSE(QFile::exists(flag("123.txt"))) << bad.toStdString();
     EXPECT_EQ(messages.shown.size(), 1) << bad.toStdString();
     EXPECT_TRUE(messages.shown.value(0).startsWith("Check-in request refused")) << bad.toStdString();
   }
   // The box waits for the operator: polling must go on meanwhile.
-  EXPECT_EQ(messages.timerOnWhenShown, QList<bool>(5, true));
+  EXPECT_EQ(messages.timerOnWhenShown, QList<bool>(6, true));
+  EXPECT_TRUE(messages.shown.value(0).contains("outside code page 1251")) << messages.shown.value(0).toStdString();
   EXPECT_TRUE(events.filter("checkin:").isEmpty());
   put("123.txt", QByteArray(64, '1'));
   pollSettled();

@@ -13,8 +13,8 @@ namespace {
 constexpr int kAnswerMs = 120000;
 }
 
-QByteArray checkIn(StationProcess& station, const QString& ean) {
-  const QString flag = station.drive("Face/Monitor/");
+QByteArray checkIn(StationProcess& station, const QString& ean, const QString& flagDir) {
+  const QString flag = flagDir.isEmpty() ? station.drive("Face/Monitor/") : flagDir + '/';
   const QString answer = flag + "out" + ean + ".txt";
   QFile::remove(answer);
   const int runsBefore = station.output().count("time_ms = ");

@@ -61,5 +61,38 @@ TEST(FlagWatch, ARequestIsPolledWhenItLandsOnlyWhileTimer1Runs) {
   app.shutdown();
 }
 
+// No inotify watch left: the poll alone finds requests. Each failed try is a warning of Qt's in
+// the journal as well, so it is tried, and told, once an hour rather than every few seconds.
+TEST(FlagWatch, AWatchThatCannotBeSetIsToldOnceThenAtMostHourly) {
+  TempProgramDir dir;
+  FixedClock clock{QDateTime(QDate(2019, 7, 9), QTime(10, 0))};
+  RecordingMessages messages;
+  Station station{&clock, &messages};
+  StationApp app(station, dir.path());
+  int polls = 0, tries = 0;
+  app.poll = [&] { ++polls; };
+  app.addFlagWatch = [&](const QString&) { return ++tries, false; };
+  QStringList told;
+  station.log.addWatcher([&](const QString& line) {
+    if (line.contains("cannot be watched")) told << line;
+  });
+  ASSERT_TRUE(QDir().mkpath(hostPath(QStringLiteral("C:\\Face\\Monitor"))));
+  app.start();
+  // A minute of ticks, 6 s of the station's clock per tick (the watch's own retry is 5 s).
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_TRUE(runEventsUntil([&, n = polls] { return polls > n; }));
+    clock.advanceMs(6000);
+  }
+  EXPECT_EQ(tries, 1);
+  EXPECT_EQ(told.size(), 1);
+  EXPECT_TRUE(told.value(0).contains("C:\\Face\\Monitor")) << told.value(0).toStdString();
+  clock.advanceMs(3600 * 1000);
+  const int n = polls;
+  ASSERT_TRUE(runEventsUntil([&] { return polls > n + 1; }));
+  EXPECT_EQ(tries, 2);
+  EXPECT_EQ(told.size(), 2);
+  app.shutdown();
+}
+
 }  // namespace
 }  // namespace tavo::test

@@ -12,6 +12,7 @@
 #include "app/shell/station_parts.h"
 #include "app/station.h"
 #include "app/station_app.h"
+#include "checkin/flag_poll.h"
 #include "data/data_store.h"
 #include "data/database.h"
 #include "data/schema.h"
@@ -64,11 +65,12 @@ class StartUpDatabaseTest : public ::testing::Test {
   QString dbFile() const { return dir.file(QLatin1String(kDatabaseFileName)); }
   QString arrayOk() const { return hostPath(QStringLiteral("C:\\Face\\Monitor\\ArrayOk.txt")); }
 
-  // Starts the station; returns whether the database stayed open.
-  bool start() {
+  // Starts the station, then polls the flag folder; returns whether the database stayed open.
+  bool start(int polls = 0) {
     StationApp app(station, dir.path());
     StationParts parts(app);
     app.start();
+    for (int i = 0; i < polls; ++i) parts.poll().Timer1Timer();
     const bool open = parts.data().isOpen();
     app.shutdown();
     return open;
@@ -98,8 +100,18 @@ TEST_F(StartUpDatabaseTest, ADamagedDatabaseIsNeitherAnnouncedNorWritten) {
     ASSERT_EQ(f.write(QByteArray(32, '\x5A')), 32);
   }
   const QByteArray before = readFile(dbFile());
-  EXPECT_FALSE(start());
+  // The flag of an earlier run, and a request the office system sent meanwhile: a station that
+  // refuses to serve must neither look ready nor take the request.
+  const QString request = hostPath(QStringLiteral("C:\\Face\\Monitor\\123.txt"));
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(arrayOk()).absolutePath()));
+  writeFile(arrayOk(), "");
+  writeFile(request, "2200000000001\r\n");
+  EXPECT_FALSE(start(5));
   EXPECT_FALSE(QFile::exists(arrayOk()));
+  EXPECT_EQ(readFile(request), "2200000000001\r\n");
+  EXPECT_TRUE(station.log.contains("An old \"ArrayOk.txt\" was removed"));
+  EXPECT_TRUE(station.log.contains("Requests are not served"));
+  EXPECT_FALSE(station.log.contains("FaceDetectionLuxandRTSP"));
   EXPECT_EQ(readFile(dbFile()), before);
   ASSERT_FALSE(messages.shown.isEmpty());
   EXPECT_TRUE(messages.shown[0].contains("повреждена")) << messages.shown[0].toStdString();
