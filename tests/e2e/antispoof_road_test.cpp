@@ -114,10 +114,12 @@ TEST(AntiSpoofRoad, AnEmptySceneIsNoAttackAndAMissingNetworkIsRefusedAtStartUp) 
                                      cv::Mat(size, CV_8UC3, cv::Scalar::all(0)));
     station.writeIni("tavo.ini", ini(video, true));
     const int spoofLines = station.output().count("*spoof");
+    const int notJudged = station.output().count("*liveness - no face to judge");
     ASSERT_TRUE(station.startAndWaitForBase(120000)) << station.output().toStdString();
     const QByteArray answer = checkIn(station, kEan);
     EXPECT_EQ(answer, lines({kEan, secondLine(answer), "low percent"})) << size << station.output().toStdString();
     EXPECT_EQ(station.output().count("*spoof"), spoofLines) << size;
+    EXPECT_EQ(station.output().count("*liveness - no face to judge"), notJudged + 3) << size;  // all three attempts
     EXPECT_EQ(station.stop(SIGTERM), 0);
     EXPECT_EQ(sql(station, "SELECT count(*) FROM Works WHERE SN = ? AND tags LIKE '%spoof%'", {kEan}).value(1), "0") << size;
   }
