@@ -52,7 +52,7 @@ class SpoofCheck : public ::testing::Test, protected StationOnDisk {
 TEST_F(SpoofCheck, LiveAndPrintedFacesFallOnTheirSidesOfTheThresholdAndAnEmptySceneIsNotJudged) {
   // Live captures, the last two the hardest of the sets: a news photo just above the threshold,
   // and a studio portrait that the network refused when it was fed RGB (0.001).
-  for (const QString live : {QStringLiteral("nuaa/real/0002/0002_01_00_01_14.jpg"),
+  for (const QString& live : {QStringLiteral("nuaa/real/0002/0002_01_00_01_14.jpg"),
                              QStringLiteral("lfw10/Ariel_Sharon/Ariel_Sharon_0004.jpg"),
                              QStringLiteral("london/london_025/neutral_025_03.jpg")}) {
     const PhotoResult face = place(live);
@@ -67,7 +67,7 @@ TEST_F(SpoofCheck, LiveAndPrintedFacesFallOnTheirSidesOfTheThresholdAndAnEmptySc
     EXPECT_TRUE(spoofLogLine(v).startsWith("*live - score ")) << spoofLogLine(v).toStdString();
   }
   // Printed photos held to the camera, the second the printed one that scores highest in nuaa.
-  for (const QString print : {QStringLiteral("nuaa/print/0002/0002_01_08_03_222.jpg"),
+  for (const QString& print : {QStringLiteral("nuaa/print/0002/0002_01_08_03_222.jpg"),
                               QStringLiteral("nuaa/print/0003/0003_01_01_03_421.jpg")}) {
     const SpoofVerdict v = judge(place(print));
     EXPECT_TRUE(v.face);
@@ -130,7 +130,9 @@ TEST_F(SpoofCheck, TheCameraCheckTellsTheFigureWhenTheCamerasLiveCapturesFail) {
     for (int i = 0; i < captures.size(); ++i) {
       check.seriesPicture(place(captures[i]));
       // Nothing is told before there are enough captures to tell a figure.
-      if (i + 1 < captures.size()) EXPECT_FALSE(station.log.contains("Camera check")) << i;
+      if (i + 1 < captures.size()) {
+        EXPECT_FALSE(station.log.contains("Camera check")) << i;
+      }
     }
     EXPECT_EQ(check.figure().captures, 20);
     EXPECT_EQ(check.figure().refused, 3);
