@@ -72,7 +72,7 @@ CheckInRun::CheckInRun(Station& station, DataStore& data, Cameras& cameras, Face
   grab = [this](const QString& frameNilMessage) { return GrabFrame(station_, cameras_, frameNilMessage); };
   detectFace = [this] { return cropper_.PhotoGet(3, QString()); };
   judgeSpoof = [this](const PhotoResult& face) {
-    return judgeAttempt(station_.tempFile(QStringLiteral("model_full.jpg")), face, station_.settings.workRadius);
+    return judgeAttempt(station_.tempFile(QStringLiteral("model_full.jpg")), face);
   };
   playSound = [this](std::uint8_t kind) {
     PlaySouns(station_.settings.soundEnabled, kind, station_.settings.programPath);

@@ -6,6 +6,8 @@
 
 namespace tavo {
 
+class Station;
+
 inline constexpr char kTagSpoof[] = "spoof";  // work-log tag and answer of attempts judged attacks
 
 struct SpoofVerdict {
@@ -14,14 +16,19 @@ struct SpoofVerdict {
   bool face = false;   // a face was found to judge
 };
 
-// Judges the picture of an attempt (the working picture, as cropped) around the face that the
-// Haar detection found (`face`, margins as PhotoGet gives them with the face radius `radius`), or
-// around the engine's largest face when the cascade found none. A picture that cannot be read or
-// shows no face cannot prove a live person and is judged an attack. Throws std::runtime_error
-// when the liveness network cannot be loaded.
-SpoofVerdict judgeAttempt(const QString& picture, const PhotoResult& face, double radius);
+// Judges the picture of an attempt (the working picture, as cropped) around the face box that
+// the Haar detection found, or around the engine's largest face when the cascade found none. A
+// picture without a face (or that cannot be read) is not judged: it is no attack, and the
+// attempt goes on as without the check (it cannot be confirmed anyway). Throws
+// std::runtime_error when the liveness network cannot be loaded.
+SpoofVerdict judgeAttempt(const QString& picture, const PhotoResult& face);
 
 // The operator-log line of a verdict.
 QString spoofLogLine(const SpoofVerdict& v);
+
+// AntiSpoof=1 needs the liveness network: without it the setting is refused (switched off for
+// this run) with an operator message and a log line saying why, instead of every check-in
+// failing on it. Call once the settings are read. Returns whether the setting was refused.
+bool refuseAntiSpoofWithoutNetwork(Station& station);
 
 }  // namespace tavo

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes DIR a ready program directory: the station's program (a link to the build), and
 # everything it reads from its program directory: cascades, network weights, sound files, the
-# sample picture and an empty database. Existing files (a database, INI files) are kept.
+# sample picture, an empty database and, for a new station, a "tavo.ini" with AntiSpoof=1.
+# Existing files (a database, INI files) are kept.
 # Usage: scripts/new-station.sh DIR [BUILD_DIR]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -28,6 +29,11 @@ cp -u "$third"/face-models/*.onnx "$third/face-models/fr_LICENSE.txt" "$dir/nets
 for f in alarm.wav a-tadam.wav Image.jpg; do
   [ -f "$third/install/$f" ] && cp -u "$third/install/$f" "$dir/$f"
 done
+
+# A new station checks presentation attacks; a station's own "tavo.ini" is never touched.
+if [ ! -e "$dir/tavo.ini" ]; then
+  printf '[param]\r\nAntiSpoof=1\r\n' >"$dir/tavo.ini"
+fi
 
 # An empty encrypted database, unless one is there already.
 if [ ! -e "$dir/FaceBase.mdb" ] && [ -x "$build/tools/tavolin-db" ]; then

@@ -29,6 +29,8 @@
 #include <optional>
 #include <vector>
 
+#include <unistd.h>
+
 #include "face/sdk/fsdk.h"
 #include "face/sdk/fsdk_cv.h"
 #include "face/sdk/liveness.h"
@@ -213,8 +215,12 @@ int spoofCommand(const QString& netsFolder, const QStringList& args) {
     std::printf("%s\t%.4f\n", qPrintable(r.file), r.score);
     judged.push_back(r);
   };
+  // A long run on a terminal says how far it is; a redirected stderr keeps only the summary.
+  const bool progress = isatty(STDERR_FILENO) == 1;
+  std::size_t done = 0;
   try {
     for (Row& r : rows) {
+      if (progress) std::fprintf(stderr, "\r%zu/%zu files", ++done, rows.size());
       const QString path = QFileInfo(r.file).isAbsolute() ? r.file : base.filePath(r.file);
       r.group = QFileInfo(path).absolutePath();
       if (isVideo(path)) {
@@ -243,9 +249,11 @@ int spoofCommand(const QString& netsFolder, const QStringList& args) {
       ++unreadable;
     }
   } catch (const std::exception& e) {
+    if (progress) std::fprintf(stderr, "\n");
     std::fprintf(stderr, "tavolin-face: %s\n", e.what());
     return 1;
   }
+  if (progress) std::fprintf(stderr, "\n");
   rows = std::move(judged);
   printRates("", checkIns(rows, 1), threshold);
   if (attempts > 1) {

@@ -6,6 +6,7 @@
 #include "analysis/crop_bounds.h"
 #include "app/ini_file.h"
 #include "app/station_app.h"
+#include "checkin/camera_liveness.h"
 #include "checkin/checkin_run.h"
 #include "checkin/enrolment_request.h"
 #include "checkin/flag_poll.h"
@@ -31,6 +32,7 @@ StationParts::StationParts(StationApp& app) : app_(app) {
   enrolment_ = std::make_unique<EnrolmentRequest>(station, *data_);
   enrolment_->useTemplateBase(*faceBase_);
   poll_ = std::make_unique<FlagPoll>(station, app.timer1());
+  cameraLiveness_ = std::make_unique<CameraLiveness>(station);
   app.setParts(this);
   wire();
 }
@@ -68,7 +70,11 @@ void StationParts::wire() {
     if (!data_->isOpen()) throw std::runtime_error("База данных не открыта: таблица моделей недоступна");
     data_->tableModel().refresh();
   };
-  steps.buildTemplateBase = [this] { faceBase_->Button19Click(); };
+  steps.buildTemplateBase = [this] {
+    faceBase_->Button19Click();
+    cameraLiveness_->reportAtStartUp();  // the station is ready: now a box may say so
+  };
+  wireAntiSpoof();
 
   app_.loadCascades = [this] { cropper_->loadCascades(); };
   app_.releaseCamera = [this] { cameras_->release(); };
@@ -84,6 +90,32 @@ void StationParts::wire() {
   // is not ready: requests stay for one that is. During the start-up they wait in the poll.
   poll_->serving = [this, &station] { return station.startUpInProgress || app_.startUpSucceeded(); };
   app_.poll = [this] { poll_->Timer1Timer(); };
+}
+
+void StationParts::wireAntiSpoof() {
+  Station& station = app_.station();
+  StartUpSteps& steps = app_.steps;
+  // AntiSpoof=1 without its network is refused once here, not by every check-in.
+  steps.readSettings = [read = steps.readSettings, &station] {
+    if (read) read();
+    refuseAntiSpoofWithoutNetwork(station);
+  };
+  // The camera's own live captures: every picture of a photo series, and the attempts of a
+  // check-in that ended confirmed (the sound of kind 1 is played exactly then).
+  series_->detectFace = [this, detect = series_->detectFace] {
+    const PhotoResult found = detect();
+    cameraLiveness_->seriesPicture(found);
+    return found;
+  };
+  checkIn_->judgeSpoof = [this, judge = checkIn_->judgeSpoof](const PhotoResult& face) {
+    const SpoofVerdict v = judge(face);
+    cameraLiveness_->attemptJudged(v);
+    return v;
+  };
+  checkIn_->playSound = [this, play = checkIn_->playSound](std::uint8_t kind) {
+    cameraLiveness_->checkInEnded(kind == 1);
+    play(kind);
+  };
 }
 
 }  // namespace tavo

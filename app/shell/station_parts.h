@@ -3,6 +3,7 @@
 
 namespace tavo {
 
+class CameraLiveness;
 class Cameras;
 class CheckInRun;
 class DataStore;
@@ -38,6 +39,7 @@ class StationParts {
 
  private:
   void wire();
+  void wireAntiSpoof();  // the start-up check of AntiSpoof and the camera's own check
 
   StationApp& app_;
   std::unique_ptr<DataStore> data_;
@@ -49,6 +51,7 @@ class StationParts {
   std::unique_ptr<EnrolmentRequest> enrolment_;
   std::unique_ptr<FlagPoll> poll_;
   std::unique_ptr<ModelRecords> modelRecords_;
+  std::unique_ptr<CameraLiveness> cameraLiveness_;
 };
 
 }  // namespace tavo

@@ -236,6 +236,7 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
     res.cBottom = H - c.y - r;
     res.cHeight = face.height;
     res.cWidth = face.width;
+    res.faceBox = face;
 
     cv::Mat area = img(cv::Rect(left, top, sw, sh));  // a view: marks land in the picture itself
     saveJpeg(area, facePath);

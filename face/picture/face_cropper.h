@@ -2,6 +2,8 @@
 #include <QString>
 #include <memory>
 
+#include <opencv2/core/types.hpp>
+
 namespace cv {
 class CascadeClassifier;
 class Mat;
@@ -28,6 +30,9 @@ struct PhotoResult {
   // kNotSearched for the last face of mode 3, where the count could change no result.
   int features = 0;
   static constexpr int kNotSearched = -1;
+  // The face rectangle itself, in pixels of the working picture: what later steps judge (the
+  // liveness check) take it from here rather than working it back from the margins.
+  cv::Rect faceBox;
 };
 
 // Face detection and crop with Haar cascades (held by the model editor window in the original

@@ -25,18 +25,35 @@ constexpr int kInput = 128;
 std::mutex netLock;
 cv::dnn::Net net;
 
-cv::dnn::Net& loadedNet() {
-  if (!net.empty()) return net;
-  const QString dir = detail::networksFolder();
-  const QString file = QDir(dir).filePath(QString::fromLatin1(kNetFile));
-  if (dir.isEmpty() || !QFileInfo(file).isFile())
+cv::dnn::Net readNet(const QString& folder) {
+  const QString file = QDir(folder).filePath(QString::fromLatin1(kNetFile));
+  if (folder.isEmpty() || !QFileInfo(file).isFile())
     throw std::runtime_error("the liveness network " + file.toStdString() + " is missing");
-  net = cv::dnn::readNetFromONNX(QFile::encodeName(file).toStdString());
-  if (net.empty()) throw std::runtime_error("the liveness network " + file.toStdString() + " cannot be read");
+  cv::dnn::Net read;
+  try {
+    read = cv::dnn::readNetFromONNX(QFile::encodeName(file).toStdString());
+  } catch (const cv::Exception&) {
+    read = cv::dnn::Net();
+  }
+  if (read.empty()) throw std::runtime_error("the liveness network " + file.toStdString() + " cannot be read");
+  return read;
+}
+
+cv::dnn::Net& loadedNet() {
+  if (net.empty()) net = readNet(detail::networksFolder());
   return net;
 }
 
 }  // namespace
+
+QString livenessNetworkProblem(const QString& folder) {
+  try {
+    readNet(folder);
+  } catch (const std::exception& e) {
+    return QString::fromStdString(e.what());
+  }
+  return QString();
+}
 
 cv::Rect livenessArea(cv::Size picture, const cv::Rect2f& faceBox, double scale) {
   const double w = std::max(1.0f, faceBox.width), h = std::max(1.0f, faceBox.height);
@@ -59,8 +76,9 @@ float livenessScore(const cv::Mat& bgr, const cv::Rect2f& faceBox, double scale)
   if (area.empty()) throw std::runtime_error("liveness: the face lies outside the picture");
   cv::Mat input;
   cv::resize(bgr(area), input, cv::Size(kInput, kInput));
-  // RGB, 0..255, planar.
-  const cv::Mat blob = cv::dnn::blobFromImage(input, 1.0, cv::Size(), cv::Scalar(), true, false);
+  // BGR as OpenCV holds it, 0..255, planar: the order the network was trained on. Fed RGB it
+  // refused most live studio portraits and let more prints through.
+  const cv::Mat blob = cv::dnn::blobFromImage(input, 1.0, cv::Size(), cv::Scalar(), false, false);
   cv::Mat out;
   {
     std::lock_guard<std::mutex> guard(netLock);

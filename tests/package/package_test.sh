@@ -102,6 +102,7 @@ run_station() {
   # A station; made again, it keeps its database and settings.
   "$bin/tavolin-new-station" "$station" >/dev/null
   [ -L "$station/nets" ] && [ -f "$station/nets/face_recognition_model.bin" ] || fail "no nets in the station"
+  [ "$(cat "$station/tavo.ini")" = "$(printf '[param]\r\nAntiSpoof=1\r')" ] || fail "a new station's tavo.ini: $(cat -A "$station/tavo.ini")"
   printf '[param]\r\nWebCam=%s\r\nSoundEnabled=0\r\n' "$clip" >"$station/tavo.ini"
   local before
   before=$(md5sum "$station/FaceBase.mdb" "$station/tavo.ini")
