@@ -151,6 +151,13 @@ std::size_t passing(const std::vector<float>& sorted, float threshold) {
 
 double pct(int a, int b) { return b ? 100.0 * a / b : 0.0; }
 
+// The stranger rate the fit allows; $TAVO_STRANGER_RATE measures others.
+double strangerRate() {
+  bool ok = false;
+  const double r = qEnvironmentVariable("TAVO_STRANGER_RATE").toDouble(&ok);
+  return ok && r > 0 ? r : kStrangerRate;
+}
+
 }  // namespace
 
 void prepare(LabelledSet& set, bool quiet) {
@@ -278,7 +285,7 @@ Scale fit(Scale::Kind kind, const std::vector<const LabelledSet*>& sets, int shr
     if (!p.different.empty()) median = std::max(median, p.different[p.different.size() / 2]);
     SetFigures f = measure(*set, knots, 75);
     std::sort(f.strangerScores.begin(), f.strangerScores.end());
-    strangers = std::max(strangers, scoreAtFar(f.strangerScores, kStrangerRate));
+    strangers = std::max(strangers, scoreAtFar(f.strangerScores, strangerRate()));
   }
   for (int i = 0; i < 4; ++i) s.far[i] = far[i];
   s.knot75 = std::max(far[2], strangers) + 1e-4f;  // strictly above the last refused score
