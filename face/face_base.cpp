@@ -162,6 +162,7 @@ void FaceBase::ClearDatabase() {
   records_.shrink_to_fit();
   descriptors_.clear();
   descriptors_.shrink_to_fit();
+  statistics_.clear();
 }
 
 void FaceBase::reserve(std::size_t n) {
@@ -182,6 +183,7 @@ void FaceBase::append(TFaceRecord record) {
     descriptors_.resize(records_.size() * fsdk::kDescriptorSize);
     throw;
   }
+  statistics_.add(descriptors_.data() + (records_.size() - 1) * fsdk::kDescriptorSize, records_.back().fio);
 }
 
 bool FaceBase::enrolPicture(const PictureTemplate& p, const QString& fileName, int id, const QString& fio) {
@@ -412,6 +414,7 @@ std::size_t FaceBase::forget(qint64 id) {
   std::size_t gone = 0;
   for (std::size_t i = records_.size(); i-- > 0;) {
     if (records_[i].id != id) continue;
+    statistics_.remove(descriptors_.data() + i * fsdk::kDescriptorSize, records_[i].fio);
     records_.erase(records_.begin() + long(i));
     const auto at = descriptors_.begin() + long(i * fsdk::kDescriptorSize);
     descriptors_.erase(at, at + fsdk::kDescriptorSize);
@@ -446,29 +449,15 @@ QString FaceBase::probePath(const QString& filename, int mode) const {
 }
 
 FaceBase::Match FaceBase::bestMatch(const float* probe, float minSimilarity) const {
-  return bestMatchIn(descriptors_.data(), records_.size(), probe, minSimilarity);
+  return bestMatchIn(descriptors_.data(), records_.size(), probe, minSimilarity, statistics_.centre());
 }
 
-FaceBase::Match FaceBase::bestMatchIn(const float* base, std::size_t count, const float* probe,
-                                      float minSimilarity) {
-  // The same result as comparing similarities record by record (a later record must be strictly
-  // more similar), but the similarity is only worked out when the distance improves.
-  Match m;
-  if (!probe || !base) return m;
-  float bestDistance = std::numeric_limits<float>::infinity();
-  float bestSimilarity = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const float d = fsdk::squaredDistance(probe, base + i * fsdk::kDescriptorSize);
-    if (!(d < bestDistance)) continue;
-    bestDistance = d;
-    const float s = fsdk::similarityFromDistance(std::sqrt(d));
-    if (s > bestSimilarity && s >= minSimilarity) {
-      bestSimilarity = s;
-      m.index = long(i);
-    }
-  }
-  m.similarity = m.index >= 0 ? bestSimilarity : 0;
-  return m;
+FaceBase::Match FaceBase::bestMatchIn(const float* base, std::size_t count, const float* probe, float minSimilarity,
+                                      const fsdk::Centre& centre) {
+  // A record at similarity 0 never matches; on ties the earlier record.
+  const fsdk::ScanResult r = fsdk::findBest(probe, base, count, minSimilarity, centre);
+  if (r.index < 0 || !(r.similarity > 0)) return {};
+  return {r.index, r.similarity};
 }
 
 void FaceBase::FaceRecognitionLuxand(const QString& filename, int mode, int& idModel, double& percentdif,

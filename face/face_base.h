@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "face/base_statistics.h"
 #include "face/sdk/fsdk.h"
 
 namespace cv {
@@ -112,6 +113,8 @@ class FaceBase {
   // Descriptors of the records, kDescriptorSize floats each, in base order (NaN for a record
   // whose template is not readable: it never matches).
   const std::vector<float>& descriptors() const { return descriptors_; }
+  // The population the match scale measures from.
+  const BaseStatistics& statistics() const { return statistics_; }
 
   // Appends a finished record (its template must come from the engine).
   void append(TFaceRecord record);
@@ -141,7 +144,8 @@ class FaceBase {
   };
   Match bestMatch(const float* probe, float minSimilarity) const;
   // The same scan over any contiguous descriptor array (count * kDescriptorSize floats).
-  static Match bestMatchIn(const float* descriptors, std::size_t count, const float* probe, float minSimilarity);
+  static Match bestMatchIn(const float* descriptors, std::size_t count, const float* probe, float minSimilarity,
+                           const fsdk::Centre& centre = fsdk::priorCentre());
   // Room for n records without moving the ones already there (a build reserves for its rows).
   void reserve(std::size_t n);
 
@@ -192,6 +196,7 @@ class FaceBase {
   bool engineReady_ = false;
   std::vector<TFaceRecord> records_;
   std::vector<float> descriptors_;
+  BaseStatistics statistics_;
   QString label_;
   QString labelNote_;
   QByteArray networks_;  // digest of the networks the engine loaded (once per process)

@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     float self = 0;
     if (FSDK_MatchFaces(&packed, &packed, &self) != FSDKE_OK || self != 1.f) std::abort();
   }
-  fsdk::similarityFromDistance(d[0]);
-  fsdk::distanceFromSimilarity(d[0]);
+  fsdk::similarityOfScore(d[0]);
+  fsdk::scoreOfSimilarity(d[0]);
   return 0;
 }

@@ -15,6 +15,8 @@
 #include <optional>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/operator_messages.h"
 #include "app/paths.h"
 #include "app/station.h"
@@ -22,14 +24,10 @@
 #include "face/picture/face_cropper.h"
 #include "face/sdk/fsdk.h"
 #include "tools/face_analysis.h"
+#include "tools/face_scale.h"
 
 namespace tavo::tools {
 namespace {
-
-struct Row {
-  QString file, identity;
-  std::optional<fsdk::Descriptor> descriptor;
-};
 
 // The labelled pictures of a CSV (header optional). A "kind" column marks presentation attacks:
 // only its "real" rows are identities.
@@ -91,115 +89,6 @@ class StationCut {
   std::unique_ptr<FaceCropper> cropper_;
 };
 
-double quantile(std::vector<double> v, double q) {
-  if (v.empty()) return NAN;
-  std::sort(v.begin(), v.end());
-  const double pos = q * (v.size() - 1);
-  const std::size_t i = static_cast<std::size_t>(pos);
-  return i + 1 < v.size() ? v[i] + (pos - i) * (v[i + 1] - v[i]) : v[i];
-}
-
-float similarity(const Row& a, const Row& b) {
-  if (!a.descriptor || !b.descriptor) return 0;
-  return fsdk::similarityFromDistance(std::sqrt(fsdk::squaredDistance(a.descriptor->data(), b.descriptor->data())));
-}
-
-double distance(const Row& a, const Row& b) {
-  if (!a.descriptor || !b.descriptor) return INFINITY;
-  return std::sqrt(fsdk::squaredDistance(a.descriptor->data(), b.descriptor->data()));
-}
-
-void reportPairs(const std::vector<Row>& rows, bool printPairs) {
-  std::vector<double> same, different;  // distances; a picture without a face: infinite
-  for (std::size_t i = 0; i < rows.size(); ++i)
-    for (std::size_t j = i + 1; j < rows.size(); ++j) {
-      const double d = distance(rows[i], rows[j]);
-      if (printPairs)
-        std::printf("%s\t%s\t%.4f\n", qPrintable(rows[i].file), qPrintable(rows[j].file), similarity(rows[i], rows[j]));
-      (rows[i].identity == rows[j].identity ? same : different).push_back(d);
-    }
-  std::sort(same.begin(), same.end());
-  std::sort(different.begin(), different.end());
-  std::printf("pairs: same %zu, different %zu\n", same.size(), different.size());
-  std::printf("distance same: median %.3f, 95th %.3f, 99th %.3f, max %.3f\n", quantile(same, 0.5),
-              quantile(same, 0.95), quantile(same, 0.99), same.empty() ? NAN : same.back());
-  std::printf("distance different: min %.3f, 0.1th %.3f, 1st %.3f, 5th %.3f, median %.3f\n",
-              different.empty() ? NAN : different.front(), quantile(different, 0.001), quantile(different, 0.01),
-              quantile(different, 0.05), quantile(different, 0.5));
-  auto passing = [](const std::vector<double>& v, double maxDistance) {
-    return static_cast<double>(std::upper_bound(v.begin(), v.end(), maxDistance) - v.begin());
-  };
-  std::printf("\n| FAR target | distance | similarity threshold | FAR measured | FRR |\n|---|---|---|---|---|\n");
-  for (double far : {1e-1, 1e-2, 1e-3, 1e-4}) {
-    // The largest distance at which at most far of the different pairs pass.
-    const std::size_t allowed = static_cast<std::size_t>(std::floor(far * different.size() + 1e-9));
-    double t = INFINITY;
-    if (allowed < different.size()) t = std::nextafter(different[allowed], 0.0);  // just below the first refused pair
-    else if (!different.empty()) t = different.back() + 1;
-    if (std::isinf(t)) t = 2;  // no different-person pairs: everything passes
-    const double farMeasured = different.empty() ? 0 : passing(different, t) / different.size();
-    const double frr = same.empty() ? 0 : 1 - passing(same, t) / same.size();
-    std::printf("| %.0e | %.3f | %.3f | %.2e | %.2f %% |\n", far, t, fsdk::similarityFromDistance(static_cast<float>(t)),
-                farMeasured, 100 * frr);
-  }
-  std::printf("\n| similarity | same-person pairs passing | different-person pairs passing |\n|---|---|---|\n");
-  for (float s : {0.75f, 0.70f, 0.50f}) {
-    const double t = fsdk::distanceFromSimilarity(s);
-    std::printf("| %.2f | %.2f %% | %.3f %% (%d) |\n", s, same.empty() ? 0 : 100 * passing(same, t) / same.size(),
-                different.empty() ? 0 : 100 * passing(different, t) / different.size(),
-                static_cast<int>(passing(different, t)));
-  }
-}
-
-// The station's rule: the best match over the whole base must belong to the presented barcode and
-// reach the minimum. Models: the first n pictures of each identity; probes: the rest.
-void reportIdentification(const std::vector<Row>& rows, int n, double minimum) {
-  std::map<QString, int> seen;
-  std::vector<const Row*> models, probes;
-  for (const Row& r : rows) (seen[r.identity]++ < n ? models : probes).push_back(&r);
-  const float limit = static_cast<float>(minimum / 100);
-  int genuine = 0, confirmed = 0, impostorAccepted = 0, strangerAttempts = 0, strangerAccepted = 0;
-  std::vector<double> genuineBest, strangerBest;
-  for (const Row* p : probes) {
-    // Best over the whole base, and best over the base without the probe's own identity.
-    float best = 0, bestOther = 0;
-    const Row* bestRow = nullptr;
-    bool hasOwnModel = false;
-    for (const Row* m : models) {
-      const float s = similarity(*p, *m);
-      const bool own = m->identity == p->identity;
-      hasOwnModel = hasOwnModel || (own && m->descriptor);
-      if (s > best) best = s, bestRow = m;
-      if (!own && s > bestOther) bestOther = s;
-    }
-    // Genuine: he shows his own barcode. Impostor: an enrolled person showing the barcode of the
-    // colleague he resembles most, who is accepted when that colleague is the best match overall.
-    if (hasOwnModel) {
-      ++genuine;
-      genuineBest.push_back(best);
-      if (bestRow && bestRow->identity == p->identity && best >= limit) ++confirmed;
-      if (bestRow && bestRow->identity != p->identity && best >= limit) ++impostorAccepted;
-    }
-    // Stranger: the same person left out of the base, showing the barcode of his best match.
-    ++strangerAttempts;
-    strangerBest.push_back(bestOther);
-    if (bestOther >= limit) ++strangerAccepted;
-  }
-  std::sort(strangerBest.begin(), strangerBest.end());
-  auto pct = [](int a, int b) { return b ? 100.0 * a / b : 0.0; };
-  std::printf("identification: %zu models (first %d of each identity), %zu probes, minimum %.1f %%\n", models.size(), n,
-              probes.size(), minimum);
-  std::printf("\n| attempt | count | accepted |\n|---|---|---|\n");
-  std::printf("| genuine, own barcode (confirmed) | %d | %.2f %% (%d) |\n", genuine, pct(confirmed, genuine), confirmed);
-  std::printf("| enrolled person, barcode of his best other match | %d | %.2f %% (%d) |\n", genuine,
-              pct(impostorAccepted, genuine), impostorAccepted);
-  std::printf("| stranger (left out of the base), barcode of his best match | %d | %.2f %% (%d) |\n", strangerAttempts,
-              pct(strangerAccepted, strangerAttempts), strangerAccepted);
-  std::printf("\nbest similarity: genuine median %.3f, 5th %.3f; stranger median %.3f, 99th %.3f, max %.3f\n",
-              quantile(genuineBest, 0.5), quantile(genuineBest, 0.05), quantile(strangerBest, 0.5),
-              quantile(strangerBest, 0.99), strangerBest.empty() ? NAN : strangerBest.back());
-}
-
 }  // namespace
 
 QStringList csvFields(const QString& line) {
@@ -260,27 +149,20 @@ void writeCache(const QString& path, const std::vector<Row>& rows) {
 
 }  // namespace
 
-int runEval(const EvalOptions& o) {
-  std::optional<std::vector<Row>> labelled = readLabels(o.labels);
-  if (!labelled) {
-    std::fprintf(stderr, "tavolin-face: cannot read %s\n", qPrintable(o.labels));
-    return 1;
-  }
-  std::vector<Row>& rows = *labelled;
-  std::unique_ptr<StationCut> cut;
-  if (o.station) {
-    cut = std::make_unique<StationCut>(o.cascades);
-    if (!cut->ready()) {
-      std::fprintf(stderr, "tavolin-face: no face cascade in %s\n", qPrintable(o.cascades));
-      return 1;
-    }
-  }
+namespace {
+
+// The descriptors of a set's pictures, from the cache or the engine; false when pictures could
+// not be read.
+bool describe(LabelledSet& set, const EvalOptions& o, StationCut* cut, const QString& cachePath) {
   std::map<QString, int> perIdentity;
   int found = 0, eyes = 0, unreadable = 0;
-  const QString cachePath = QString::fromLocal8Bit(qgetenv("TAVO_EVAL_CACHE"));
   const auto cache = readCache(cachePath);
+  const bool progress = isatty(fileno(stderr));
   const auto start = std::chrono::steady_clock::now();
-  for (Row& r : rows) {
+  std::size_t done = 0;
+  for (Row& r : set.rows) {
+    if (progress && done++ % 10 == 0)
+      std::fprintf(stderr, "\r%s: %zu/%zu pictures", qPrintable(set.name), done, set.rows.size());
     if (const auto hit = cache.find(r.file); hit != cache.end()) {
       r.descriptor = hit->second;
       found += r.descriptor.has_value();
@@ -305,16 +187,75 @@ int runEval(const EvalOptions& o) {
       ++unreadable;
     }
   }
+  if (progress) std::fprintf(stderr, "\r%s: %zu/%zu pictures\n", qPrintable(set.name), set.rows.size(), set.rows.size());
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!cachePath.isEmpty() && cache.empty()) writeCache(cachePath, rows);
-  std::printf("pictures %zu, faces %d, eyes found %d, %.1f ms per picture%s\n", rows.size(), found, eyes,
-              rows.empty() ? 0.0 : 1000 * seconds / rows.size(), o.station ? " (station cut)" : "");
-  for (const Row& r : rows)
+  if (!cachePath.isEmpty() && cache.empty()) writeCache(cachePath, set.rows);
+  std::printf("%s: pictures %zu, faces %d, eyes found %d, %.1f ms per picture%s\n", qPrintable(set.name),
+              set.rows.size(), found, eyes, set.rows.empty() ? 0.0 : 1000 * seconds / set.rows.size(),
+              o.station ? " (station cut)" : "");
+  for (const Row& r : set.rows)
     if (!r.descriptor) std::printf("no face: %s\n", qPrintable(r.file));
-  if (o.identify > 0) reportIdentification(rows, o.identify, o.minimum);
-  else reportPairs(rows, o.pairs);
   if (unreadable) std::fprintf(stderr, "tavolin-face: %d pictures could not be read\n", unreadable);
-  return unreadable ? 1 : 0;
+  return unreadable == 0;
+}
+
+// Models per identity when none is asked for: 3, or fewer where identities hold fewer pictures
+// (a probe must be left).
+int modelsPerIdentity(const std::vector<Row>& rows) {
+  std::map<QString, int> count;
+  for (const Row& r : rows) ++count[r.identity];
+  int least = 4;
+  for (const auto& [who, n] : count) least = std::min(least, n);
+  return std::clamp(least - 1, 1, 3);
+}
+
+// The set's name: the folder of its labels file.
+QString setName(const QString& labels) { return QFileInfo(labels).absoluteDir().dirName(); }
+
+}  // namespace
+
+int runEval(const EvalOptions& o) {
+  std::unique_ptr<StationCut> cut;
+  if (o.station) {
+    cut = std::make_unique<StationCut>(o.cascades);
+    if (!cut->ready()) {
+      std::fprintf(stderr, "tavolin-face: no face cascade in %s\n", qPrintable(o.cascades));
+      return 1;
+    }
+  }
+  // The descriptor cache: a file for one set, a folder (one file per set) for several.
+  const QString cacheEnv = QString::fromLocal8Bit(qgetenv("TAVO_EVAL_CACHE"));
+  std::vector<LabelledSet> sets;
+  bool allRead = true;
+  for (const QString& labels : QStringList{o.labels} + o.more) {
+    std::optional<std::vector<Row>> rows = readLabels(labels);
+    if (!rows) {
+      std::fprintf(stderr, "tavolin-face: cannot read %s\n", qPrintable(labels));
+      return 1;
+    }
+    LabelledSet set;
+    set.name = setName(labels);
+    set.rows = std::move(*rows);
+    set.identify = o.identify > 0 ? o.identify : modelsPerIdentity(set.rows);
+    QString cachePath = cacheEnv;
+    if (!cacheEnv.isEmpty() && QFileInfo(cacheEnv).isDir())
+      cachePath = QDir(cacheEnv).filePath(set.name + (o.station ? QStringLiteral("-station") : QString()) +
+                                          QStringLiteral(".tsv"));
+    allRead = describe(set, o, cut.get(), cachePath) && allRead;
+    prepare(set);
+    sets.push_back(std::move(set));
+  }
+  if (o.calibrate) {
+    calibrate(sets, o.minimum, o.shrink, o.write);
+  } else {
+    const Scale scale = Scale::shipped();
+    for (const LabelledSet& set : sets) {
+      const SetFigures f = measure(set, scale, o.minimum, o.pairs);
+      if (o.identify > 0) printIdentification(f, set, o.minimum);
+      else printPairs(f, set, scale);
+    }
+  }
+  return allRead ? 0 : 1;
 }
 
 }  // namespace tavo::tools

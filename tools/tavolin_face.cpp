@@ -2,6 +2,7 @@
 //   tavolin-face [--nets DIR] [--threshold 1..5] detect IMAGE
 //   tavolin-face [--nets DIR] compare IMAGE1 IMAGE2
 //   tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station [--cascades DIR]]
+//   tavolin-face [--nets DIR] eval LABELS.csv... --calibrate [--shrink N] [--write FILE]
 //   tavolin-face [--nets DIR] recall DATASET.xml        (detection recall on boxed faces)
 // Measurement switches: --detector tiny|ssd, --padding FRACTION, --size N (detector input),
 // --descriptor resnet (the older network), --no-refine (detector squares as found), --mirror
@@ -50,6 +51,7 @@ int usage(FILE* to = stderr) {
                "usage: tavolin-face [--nets DIR] [--threshold 1..5] detect IMAGE\n"
                "       tavolin-face [--nets DIR] compare IMAGE1 IMAGE2\n"
                "       tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station]\n"
+               "       tavolin-face [--nets DIR] eval LABELS.csv... --calibrate [--shrink N] [--write FILE]\n"
                "       tavolin-face [--nets DIR] recall DATASET.xml\n"
                "       tavolin-face --help | --version\n");
   return to == stderr ? 2 : 0;
@@ -133,10 +135,11 @@ int compare(const Options& o) {
 }
 
 int eval(const Options& o) {
-  if (o.args.size() != 2) return usage();
+  if (o.args.size() < 2 || (o.args.size() > 2 && o.eval.identify > 0 && !o.eval.calibrate)) return usage();
   if (!initialise(o)) return 1;
   tools::EvalOptions e = o.eval;
   e.labels = o.args[1];
+  e.more = o.args.mid(2);
   e.threshold = o.threshold;
   if (e.cascades.isEmpty()) e.cascades = QFileInfo(o.nets).dir().filePath(QStringLiteral("cascades"));
   return tools::runEval(e);
@@ -217,6 +220,9 @@ int main(int argc, char** argv) {
     else if (a == "--identify") o.eval.identify = std::max(1, value().toInt());
     else if (a == "--station") o.eval.station = true;
     else if (a == "--minimum") o.eval.minimum = value().toDouble();
+    else if (a == "--calibrate") o.eval.calibrate = true;
+    else if (a == "--shrink") o.eval.shrink = std::max(0, value().toInt());
+    else if (a == "--write") o.eval.write = value();
     else if (a == "--cascades") o.eval.cascades = value();
     else if (a == "--descriptor") fsdk::detail::chooseDescriptor(value() == "resnet" ? fsdk::detail::DescriptorKind::ResNet128 : fsdk::detail::DescriptorKind::Feature512);
     else if (a == "--no-refine") fsdk::detail::setSquareRefinement(false);

@@ -118,29 +118,50 @@ using Descriptor = std::array<float, kDescriptorSize>;
 // uint32 engine version), the descriptor as float32, zero padding to 13324 bytes.
 constexpr uint32_t kTemplateVersion = 2;
 // Version of the whole pipeline that makes a template (detector, face square, alignment,
-// descriptor network, similarity scale). Templates of another engine version are never compared
-// (FSDKE_TEMPLATE_MISMATCH) and stored ones never reused.
+// descriptor network; the match scale is applied when comparing, so it is not part of it).
+// Templates of another engine version are never compared (FSDKE_TEMPLATE_MISMATCH) and stored
+// ones never reused.
 constexpr uint32_t kEngineVersion = 3;
 std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& faceTemplate);
 FSDK_FaceTemplate templateOf(const Descriptor& descriptor);
 
-// Calibrated mapping from the Euclidean descriptor distance to the similarity 0..1 (decreasing;
-// 1 at distance 0, 0 from distance sqrt(2), cosine 0, on) and back.
-float similarityFromDistance(float distance);
-float distanceFromSimilarity(float similarity);
-
 // Squared Euclidean distance of two descriptors.
 float squaredDistance(const float* a, const float* b);
 
-// 1:N scan over `count` descriptors stored contiguously (count * kDescriptorSize floats):
-// the first index with the greatest similarity at or above minSimilarity, or -1 if none.
+// The match scale. Descriptors are measured from a centre, the mean of the population they are
+// compared in (the station's template base, shrunk toward a prior mean of many populations while
+// the base holds few people): the score of two descriptors is the cosine of their differences from
+// the centre. What a raw cosine means moves with the camera, the light and the people; measured
+// from the population's own mean, different-person scores sit near 0 on every population.
+struct Centre {
+  Descriptor mean{};
+  float norm2 = 0;  // |mean|^2
+};
+// The prior centre (no base, or FSDK_MatchFaces, which knows no base).
+const Centre& priorCentre();
+// The centre of a base of `people` people whose descriptors have the mean `baseMean`: the mean
+// shrunk toward the prior, weight people / (people + shrink).
+extern const int kShrinkPeople;
+Centre centreOf(const double* baseMean, std::size_t people, const Centre& prior = priorCentre(),
+                int shrink = kShrinkPeople);
+// The score of two unit descriptors measured from a centre, -1..1 (NaN for a NaN descriptor).
+float centredScore(const float* a, const float* b, const Centre& centre);
+// Calibrated mapping from the score to the similarity 0..1 (increasing; 1 at score 1) and back.
+float similarityOfScore(float score);
+float scoreOfSimilarity(float similarity);
+
+// 1:N scan over `count` descriptors stored contiguously (count * kDescriptorSize floats),
+// measured from `centre`: the first index with the greatest similarity at or above minSimilarity,
+// or -1 if none.
 struct ScanResult {
   long index = -1;
   float similarity = 0;
 };
-ScanResult findBest(const float* probe, const float* base, std::size_t count, float minSimilarity);
+ScanResult findBest(const float* probe, const float* base, std::size_t count, float minSimilarity,
+                    const Centre& centre = priorCentre());
 // Similarity of the probe to each of `count` descriptors (out has count entries).
-void similarities(const float* probe, const float* base, std::size_t count, float* out);
+void similarities(const float* probe, const float* base, std::size_t count, float* out,
+                  const Centre& centre = priorCentre());
 
 }  // namespace fsdk
 }  // namespace tavo

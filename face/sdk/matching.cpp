@@ -13,32 +13,19 @@ constexpr char kMagic[4] = {'T', 'V', 'F', 'T'};
 constexpr std::size_t kHeaderSize = 16;
 static_assert(kHeaderSize + kDescriptorSize * sizeof(float) <= FSDK_FACE_TEMPLATE_SIZE);
 
-// Descriptors are unit vectors: the distance d and the cosine c of two of them are one measure,
-// d = sqrt(2 - 2c). The scale is set in cosines, fitted on every development set together
-// (lfw10, london, celeba, nuaa web-camera captures; docs/accuracy.md) and taken at the strictest
-// set: 0.75 where at most one in a thousand different-person pairs passes on each of them, 0.70
-// at one in a hundred (the refusal of an already enrolled face), 0.50 where nearly every
-// same-person pair passes (pictures added to a barcode's own models), 0 for unrelated faces.
-inline float distanceOfCosine(float c) { return c >= 1 ? 0.f : std::sqrt(2 - 2 * c); }
+// The calibration: the prior centre, the score of each similarity knot and the score at each
+// false-accept rate. Written by `tavolin-face eval --calibrate` (docs/accuracy.md).
 struct Knot {
-  float distance;
+  float score;
   float similarity;
 };
-const Knot kKnots[] = {
-    {distanceOfCosine(1.00f), 1.00f}, {distanceOfCosine(0.75f), 0.90f}, {distanceOfCosine(0.51f), 0.75f},
-    {distanceOfCosine(0.46f), 0.70f}, {distanceOfCosine(0.30f), 0.50f}, {distanceOfCosine(0.00f), 0.00f},
-};
-constexpr int kKnotCount = sizeof(kKnots) / sizeof(kKnots[0]);
-
-// False-accept rate -> distance, the strictest development set at each rate (docs/accuracy.md).
 struct FarPoint {
   float far;
-  float distance;
+  float score;
 };
-const FarPoint kFarTable[] = {
-    {1e-1f, distanceOfCosine(0.28f)}, {1e-2f, distanceOfCosine(0.47f)}, {1e-3f, distanceOfCosine(0.51f)},
-    {1e-4f, distanceOfCosine(0.53f)},
-};
+#include "face/sdk/scale_calibration.inc"
+constexpr int kKnotCount = sizeof(kKnots) / sizeof(kKnots[0]);
+static_assert(sizeof(kPriorMean) / sizeof(kPriorMean[0]) == kDescriptorSize);
 
 using v4 = float __attribute__((vector_size(16)));
 
@@ -96,31 +83,115 @@ FSDK_FaceTemplate templateOf(const Descriptor& d) {
   return t;
 }
 
-float similarityFromDistance(float distance) {
-  if (!(distance > 0)) return distance == 0 ? 1.f : (std::isnan(distance) ? 0.f : 1.f);
+const int kShrinkPeople = kShrink;
+
+const Centre& priorCentre() {
+  static const Centre prior = [] {
+    Centre c;
+    double n2 = 0;
+    for (int i = 0; i < kDescriptorSize; ++i) {
+      c.mean[i] = kPriorMean[i];
+      n2 += double(kPriorMean[i]) * kPriorMean[i];
+    }
+    c.norm2 = float(n2);
+    return c;
+  }();
+  return prior;
+}
+
+Centre centreOf(const double* baseMean, std::size_t people, const Centre& prior, int shrink) {
+  if (!baseMean || people == 0) return prior;
+  // Few people say little about the population (one person's own face would be taken out of his
+  // own matches): their mean counts for people / (people + kShrinkPeople).
+  const double w = double(people) / double(people + std::size_t(std::max(shrink, 0)));
+  Centre c;
+  double n2 = 0;
+  for (int i = 0; i < kDescriptorSize; ++i) {
+    const double m = w * baseMean[i] + (1 - w) * prior.mean[i];
+    c.mean[i] = float(m);
+    n2 += m * m;
+  }
+  c.norm2 = float(n2);
+  return c;
+}
+
+namespace {
+
+// a.b, a.m and a.a in one pass over a.
+struct Dots {
+  float ab, am, aa;
+};
+inline Dots dots(const float* a, const float* b, const float* m) {
+  v4 ab = {0, 0, 0, 0}, am = ab, aa = ab, ab2 = ab, am2 = ab, aa2 = ab;
+  for (int i = 0; i < kDescriptorSize; i += 8) {
+    const v4 x0 = load4(a + i), x1 = load4(a + i + 4);
+    ab += x0 * load4(b + i);
+    ab2 += x1 * load4(b + i + 4);
+    am += x0 * load4(m + i);
+    am2 += x1 * load4(m + i + 4);
+    aa += x0 * x0;
+    aa2 += x1 * x1;
+  }
+  ab += ab2;
+  am += am2;
+  aa += aa2;
+  return {(ab[0] + ab[1]) + (ab[2] + ab[3]), (am[0] + am[1]) + (am[2] + am[3]), (aa[0] + aa[1]) + (aa[2] + aa[3])};
+}
+
+// The probe's own terms, worked out once per scan.
+struct ProbeTerms {
+  float pm;    // probe . centre
+  float len2;  // |probe - centre|^2
+};
+inline ProbeTerms probeTerms(const float* p, const Centre& c) {
+  const Dots d = dots(p, c.mean.data(), c.mean.data());
+  return {d.ab, (d.aa + c.norm2) - 2 * d.ab};
+}
+
+// Score of record b against the probe: cos(p - c, b - c).
+inline float scoreOf(const float* b, const float* p, const ProbeTerms& t, const Centre& c) {
+  const Dots d = dots(b, p, c.mean.data());
+  // Grouped alike, so a descriptor against itself gives numerator == denominator: exactly 1.
+  const float len2 = (d.aa + c.norm2) - 2 * d.am;
+  const float den = std::sqrt(t.len2 * len2);
+  if (!(den > 0)) return std::isnan(den) ? NAN : 0.f;
+  return std::clamp(((d.ab + c.norm2) - (t.pm + d.am)) / den, -1.f, 1.f);
+}
+
+}  // namespace
+
+float centredScore(const float* a, const float* b, const Centre& centre) {
+  // The same template is the same face, even where its values are too large to square.
+  if (std::memcmp(a, b, sizeof(float) * kDescriptorSize) == 0) return 1;
+  return scoreOf(b, a, probeTerms(a, centre), centre);
+}
+
+float similarityOfScore(float score) {
+  if (std::isnan(score)) return 0.f;
+  if (score >= kKnots[0].score) return kKnots[0].similarity;
   for (int i = 1; i < kKnotCount; ++i) {
-    if (distance <= kKnots[i].distance) {
+    if (score >= kKnots[i].score) {
       const Knot& a = kKnots[i - 1];
       const Knot& b = kKnots[i];
-      const float t = (distance - a.distance) / (b.distance - a.distance);
+      const float t = (a.score - score) / (a.score - b.score);
       return std::clamp(a.similarity + t * (b.similarity - a.similarity), 0.f, 1.f);
     }
   }
   return 0.f;
 }
 
-float distanceFromSimilarity(float similarity) {
-  if (similarity >= 1) return 0;
-  if (similarity <= 0) return kKnots[kKnotCount - 1].distance;
+float scoreOfSimilarity(float similarity) {
+  if (similarity >= 1) return kKnots[0].score;
+  if (similarity <= 0) return kKnots[kKnotCount - 1].score;
   for (int i = 1; i < kKnotCount; ++i) {
     if (similarity >= kKnots[i].similarity) {
       const Knot& a = kKnots[i - 1];
       const Knot& b = kKnots[i];
       const float t = (a.similarity - similarity) / (a.similarity - b.similarity);
-      return a.distance + t * (b.distance - a.distance);
+      return a.score + t * (b.score - a.score);
     }
   }
-  return kKnots[kKnotCount - 1].distance;
+  return kKnots[kKnotCount - 1].score;
 }
 
 float squaredDistance(const float* a, const float* b) {
@@ -139,22 +210,23 @@ float squaredDistance(const float* a, const float* b) {
   return (s[0] + s[1]) + (s[2] + s[3]);
 }
 
-ScanResult findBest(const float* probe, const float* base, std::size_t count, float minSimilarity) {
+ScanResult findBest(const float* probe, const float* base, std::size_t count, float minSimilarity,
+                    const Centre& centre) {
   ScanResult result;
   if (!probe || !base || count == 0) return result;
-  const float limit = distanceFromSimilarity(std::clamp(minSimilarity, 0.f, 1.f));
-  // Every distance from the last knot on has similarity 0: the first such record is the best.
-  float best = minSimilarity <= 0 ? INFINITY : limit * limit * (1 + 1e-6f);
+  const ProbeTerms t = probeTerms(probe, centre);
+  // The similarity rises with the score: the greatest score leads; a NaN never does.
+  float best = -INFINITY;
   long bestIndex = -1;
   for (std::size_t i = 0; i < count; ++i) {
-    const float d = squaredDistance(probe, base + i * kDescriptorSize);
-    if (d < best) {
-      best = d;
+    const float s = scoreOf(base + i * kDescriptorSize, probe, t, centre);
+    if (s > best) {
+      best = s;
       bestIndex = static_cast<long>(i);
     }
   }
   if (bestIndex < 0) return result;
-  float similarity = similarityFromDistance(std::sqrt(best));
+  const float similarity = similarityOfScore(best);
   if (similarity == 0) bestIndex = 0;  // all records score 0: the first one leads
   if (similarity < minSimilarity) return result;
   result.index = bestIndex;
@@ -162,9 +234,9 @@ ScanResult findBest(const float* probe, const float* base, std::size_t count, fl
   return result;
 }
 
-void similarities(const float* probe, const float* base, std::size_t count, float* out) {
-  for (std::size_t i = 0; i < count; ++i)
-    out[i] = similarityFromDistance(std::sqrt(squaredDistance(probe, base + i * kDescriptorSize)));
+void similarities(const float* probe, const float* base, std::size_t count, float* out, const Centre& centre) {
+  const ProbeTerms t = probeTerms(probe, centre);
+  for (std::size_t i = 0; i < count; ++i) out[i] = similarityOfScore(scoreOf(base + i * kDescriptorSize, probe, t, centre));
 }
 
 }  // namespace fsdk
@@ -179,22 +251,23 @@ int FSDK_GetMatchingThresholdAtFAR(float farValue, float* threshold) {
     *threshold = 0;
     return FSDKE_OK;
   }
-  using fsdk::kFarTable;
-  constexpr int n = sizeof(kFarTable) / sizeof(kFarTable[0]);
-  float distance;
-  if (farValue >= kFarTable[0].far) {
+  using fsdk::kFarScores;
+  constexpr int n = sizeof(kFarScores) / sizeof(kFarScores[0]);
+  float score;
+  if (farValue >= kFarScores[0].far) {
     // Between the loosest measured point and 1.0 (everything passes): log-linear to the far end.
-    const float t = std::log10(farValue / kFarTable[0].far) / std::log10(1 / kFarTable[0].far);
-    distance = kFarTable[0].distance + t * (fsdk::distanceFromSimilarity(0) - kFarTable[0].distance);
-  } else if (farValue <= kFarTable[n - 1].far) {
-    distance = kFarTable[n - 1].distance;  // stricter than measured: the strictest measured point
+    const float t = std::log10(farValue / kFarScores[0].far) / std::log10(1 / kFarScores[0].far);
+    score = kFarScores[0].score + t * (fsdk::scoreOfSimilarity(0) - kFarScores[0].score);
+  } else if (farValue <= kFarScores[n - 1].far) {
+    score = kFarScores[n - 1].score;  // stricter than measured: the strictest measured point
   } else {
     int i = 1;
-    while (farValue < kFarTable[i].far) ++i;
-    const float t = std::log10(kFarTable[i - 1].far / farValue) / std::log10(kFarTable[i - 1].far / kFarTable[i].far);
-    distance = kFarTable[i - 1].distance + t * (kFarTable[i].distance - kFarTable[i - 1].distance);
+    while (farValue < kFarScores[i].far) ++i;
+    const float t =
+        std::log10(kFarScores[i - 1].far / farValue) / std::log10(kFarScores[i - 1].far / kFarScores[i].far);
+    score = kFarScores[i - 1].score + t * (kFarScores[i].score - kFarScores[i - 1].score);
   }
-  *threshold = fsdk::similarityFromDistance(distance);
+  *threshold = fsdk::similarityOfScore(score);
   return FSDKE_OK;
 }
 
@@ -205,7 +278,8 @@ int FSDK_MatchFaces(const FSDK_FaceTemplate* template1, const FSDK_FaceTemplate*
   const auto a = fsdk::descriptorOf(*template1);
   const auto b = fsdk::descriptorOf(*template2);
   if (!a || !b) return FSDKE_TEMPLATE_MISMATCH;
-  *similarity = fsdk::similarityFromDistance(std::sqrt(fsdk::squaredDistance(a->data(), b->data())));
+  // Two templates without a base: measured from the prior centre.
+  *similarity = fsdk::similarityOfScore(fsdk::centredScore(a->data(), b->data(), fsdk::priorCentre()));
   return FSDKE_OK;
 }
 

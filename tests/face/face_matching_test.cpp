@@ -25,16 +25,17 @@ class MatchingTest : public FaceBaseFixture {
     QFile::remove(target);
     ASSERT_TRUE(QFile::copy(photo, target));
   }
-  // What the record-by-record comparison with the library gives: the first record with the
-  // greatest similarity above 0.
+  // What the record-by-record comparison gives, measured from the base's centre: the first record
+  // with the greatest similarity above 0.
   Result bruteForce(const QString& probePhoto) {
     const PictureTemplate p = templateOfPicture(probePhoto, station.settings.threshold, kProbeScale);
     Result r{0, 0, QString()};
     if (!p.complete()) return r;
+    const auto probe = fsdk::descriptorOf(p.Template);
     float best = 0;
     for (const auto& rec : base->FaceList()) {
-      float s = 0;
-      FSDK_MatchFaces(&p.Template, &rec.Template, &s);
+      const auto d = fsdk::descriptorOf(rec.Template);
+      const float s = fsdk::similarityOfScore(fsdk::centredScore(probe->data(), d->data(), base->statistics().centre()));
       if (s > best) {
         best = s;
         r.id = rec.id;
@@ -121,9 +122,11 @@ TEST_F(MatchingTest, NothingMatchedGivesZeros) {
   EXPECT_TRUE(r.fio.isEmpty());
   EXPECT_EQ(logCount(kEnd), 1);
 
-  // Every similarity 0: a record far from any face.
-  fsdk::Descriptor far;
-  far.fill(5.f);
+  // Every similarity 0: a record opposite the probe's face.
+  const PictureTemplate p = templateOfPicture(probe, station.settings.threshold, kProbeScale);
+  ASSERT_TRUE(p.complete());
+  fsdk::Descriptor far = *fsdk::descriptorOf(p.Template);
+  for (float& v : far) v = -v;
   TFaceRecord rec;
   rec.Template = fsdk::templateOf(far);
   rec.id = 5;
@@ -158,7 +161,9 @@ TEST_F(MatchingTest, MissingOrBrokenProbeReturnsAtOnceWithoutEndLine) {
 TEST_F(MatchingTest, ScanHonoursTheThresholdAndSkipsForeignTemplates) {
   fsdk::Descriptor probe{};
   fsdk::Descriptor near{};
-  near[0] = 0.5f;  // distance 0.5
+  probe[0] = 1;
+  near[0] = 0.8f;
+  near[1] = 0.6f;  // cosine 0.8
   TFaceRecord foreign;  // zero bytes: not a template of this engine
   foreign.id = 1;
   base->append(foreign);
@@ -168,7 +173,8 @@ TEST_F(MatchingTest, ScanHonoursTheThresholdAndSkipsForeignTemplates) {
   base->append(rec);
   base->append(rec);
 
-  const float s = fsdk::similarityFromDistance(0.5f);
+  const float s = fsdk::similarityOfScore(fsdk::centredScore(probe.data(), near.data(), base->statistics().centre()));
+  ASSERT_GT(s, 0.f);
   FaceBase::Match m = base->bestMatch(probe.data(), 0);
   EXPECT_EQ(m.index, 1);
   EXPECT_FLOAT_EQ(m.similarity, s);

@@ -222,7 +222,7 @@ TEST_F(Engine, CalibrationHoldsOnAFixedSampleOfEverySet) {
   EXPECT_GE(sameAtMinimum, same - 1);
   float atFar = 0;
   ASSERT_EQ(FSDK_GetMatchingThresholdAtFAR(1e-3f, &atFar), FSDKE_OK);
-  EXPECT_NEAR(atFar, 0.75f, 0.01f);
+  EXPECT_NEAR(atFar, 0.72f, 0.01f);  // under the minimum, which the strangers' rule holds stricter
 }
 
 TEST_F(Engine, PicturesWithoutFacesReportIt) {
