@@ -212,6 +212,16 @@ TEST_F(Engine, LightAndHeavyRoadsGiveTheSameSquare) {
     EXPECT_NEAR(light.yc, heavy.yc, 0.05 * heavy.w) << what;
   }
   fsdk::detail::setLightDetectorFirst(true);
+  // A celeba photo in which the light detector finds no face at all, bordered or plain: the SSD does.
+  HImage missed = load(data("celeba/id_07405/010341.jpg"));
+  const long bySsd = facesFoundBy(DetectorKind::Ssd);
+  EXPECT_TRUE(fsdk::detail::nets()->detectLight(fsdk::matOf(missed), 0.65f, 0.5).empty());
+  EXPECT_TRUE(fsdk::detail::nets()->detectLight(fsdk::matOf(missed), 0.65f, 0).empty());
+  TFacePosition pos;
+  ASSERT_EQ(FSDK_DetectFace(missed, &pos), FSDKE_OK);
+  EXPECT_EQ(facesFoundBy(DetectorKind::Ssd), bySsd + 1);
+  FSDK_Features f;
+  EXPECT_EQ(FSDK_DetectEyesInRegion(missed, &pos, &f), FSDKE_OK);
 }
 
 TEST_F(Engine, MirrorImageIsTheSamePerson) {
