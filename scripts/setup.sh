@@ -45,15 +45,19 @@ if [ ! -f "$third/face-models/face_recognition_model-weights_manifest.json" ]; t
   rm -rf "$tmp"
 fi
 
-# Descriptor and liveness networks (ONNX, loaded by cv::dnn as they are) of the npm package
-# faceplugin-face-recognition-js (MIT; data only, none of its code runs), beside the others.
+# Light detector, descriptor and liveness networks (ONNX, loaded by cv::dnn as they are) of the
+# npm package faceplugin-face-recognition-js (MIT; data only, none of its code runs), beside the
+# others.
 fp_version=0.0.1
-if [ ! -f "$third/face-models/fr_feature.onnx" ] || [ ! -f "$third/face-models/fr_liveness.onnx" ]; then
+fp_nets=(fr_detect.onnx fr_feature.onnx fr_liveness.onnx)
+fp_missing=0
+for f in "${fp_nets[@]}"; do [ -f "$third/face-models/$f" ] || fp_missing=1; done
+if [ "$fp_missing" = 1 ]; then
   tmp="$(mktemp -d)"
   (cd "$tmp" && npm pack --silent "faceplugin-face-recognition-js@$fp_version" >/dev/null)
   tar -xzf "$tmp/faceplugin-face-recognition-js-$fp_version.tgz" -C "$tmp" \
-    package/model/fr_feature.onnx package/model/fr_liveness.onnx package/LICENSE
-  cp "$tmp/package/model/fr_feature.onnx" "$tmp/package/model/fr_liveness.onnx" "$third/face-models/"
+    "${fp_nets[@]/#/package/model/}" package/LICENSE
+  for f in "${fp_nets[@]}"; do cp "$tmp/package/model/$f" "$third/face-models/"; done
   cp "$tmp/package/LICENSE" "$third/face-models/fr_LICENSE.txt"
   rm -rf "$tmp"
 fi

@@ -4,7 +4,10 @@
 //   tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station [--cascades DIR]]
 //   tavolin-face [--nets DIR] eval LABELS.csv... --calibrate [--shrink N] [--write FILE]
 //   tavolin-face [--nets DIR] recall DATASET.xml        (detection recall on boxed faces)
-// Measurement switches: --detector tiny|ssd, --padding FRACTION, --size N (detector input),
+//   tavolin-face [--nets DIR] spoof LABELS.csv [--threshold T] [--attempts N] [--haar CASCADE]
+// Measurement switches: --detector light|ssd|tiny (light: the light detector first, the station's
+// road; ssd: the SSD alone; recall: that detector alone), --passes N (landmark passes that refine
+// the square), --padding FRACTION, --size N (detector input),
 // --descriptor resnet (the older network), --no-refine (detector squares as found), --mirror
 // (descriptor of the chip averaged with its mirror image), --minimum PERCENT (for --identify).
 #include <QCoreApplication>
@@ -40,6 +43,7 @@ namespace {
 
 struct Options {
   QString nets;
+  std::optional<fsdk::detail::DetectorKind> detector;  // --detector
   int threshold = 3;
   int inputSize = 384;  // what the station asks for before every detection
   tools::EvalOptions eval;
@@ -53,6 +57,7 @@ int usage(FILE* to = stderr) {
                "       tavolin-face [--nets DIR] eval LABELS.csv [--pairs | --identify N] [--station]\n"
                "       tavolin-face [--nets DIR] eval LABELS.csv... --calibrate [--shrink N] [--write FILE]\n"
                "       tavolin-face [--nets DIR] recall DATASET.xml\n"
+               "       tavolin-face [--nets DIR] spoof LABELS.csv [--threshold T] [--attempts N] [--haar CASCADE]\n"
                "       tavolin-face --help | --version\n");
   return to == stderr ? 2 : 0;
 }
@@ -142,7 +147,12 @@ int eval(const Options& o) {
   e.more = o.args.mid(2);
   e.threshold = o.threshold;
   if (e.cascades.isEmpty()) e.cascades = QFileInfo(o.nets).dir().filePath(QStringLiteral("cascades"));
-  return tools::runEval(e);
+  const int rc = tools::runEval(e);
+  using fsdk::detail::DetectorKind;
+  std::fprintf(stderr, "faces found by the light detector %ld, by the SSD %ld, by the tiny detector %ld\n",
+               fsdk::detail::facesFoundBy(DetectorKind::Light), fsdk::detail::facesFoundBy(DetectorKind::Ssd),
+               fsdk::detail::facesFoundBy(DetectorKind::Tiny));
+  return rc;
 }
 
 // Detection recall against boxed faces (the dlib dataset XML files of testdata/groups).
@@ -171,7 +181,11 @@ int recall(const Options& o) {
     HImage image = 0;
     if (FSDK_LoadImageFromFile(&image, base.filePath(m.captured(1)).toUtf8().constData()) != FSDKE_OK) continue;
     const auto t0 = std::chrono::steady_clock::now();
-    const auto found = fsdk::detectFaces(fsdk::matOf(image), fsdk::detectionScoreFor(o.threshold), o.inputSize, true);
+    // Every face by one detector: the station's multi-face search (the SSD) unless another is asked.
+    using fsdk::detail::DetectorKind;
+    const DetectorKind kind = o.detector.value_or(DetectorKind::Ssd);
+    const float score = fsdk::detectionScoreFor(o.threshold) + (kind == DetectorKind::Light ? fsdk::detail::kLightScoreOffset : 0.f);
+    const auto found = fsdk::detail::findFaces(*fsdk::detail::nets(), kind, fsdk::matOf(image), score, o.inputSize, true);
     ms += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     ++runs;
     FSDK_FreeImage(image);
@@ -227,7 +241,14 @@ int main(int argc, char** argv) {
     else if (a == "--descriptor") fsdk::detail::chooseDescriptor(value() == "resnet" ? fsdk::detail::DescriptorKind::ResNet128 : fsdk::detail::DescriptorKind::Feature512);
     else if (a == "--no-refine") fsdk::detail::setSquareRefinement(false);
     else if (a == "--mirror") fsdk::detail::setMirrorAveraging(true);
-    else if (a == "--detector") fsdk::detail::chooseDetector(value() == "ssd" ? fsdk::detail::DetectorKind::Ssd : fsdk::detail::DetectorKind::Tiny);
+    else if (a == "--detector") {
+      using fsdk::detail::DetectorKind;
+      const QString kind = value();
+      o.detector = kind == "ssd" ? DetectorKind::Ssd : kind == "tiny" ? DetectorKind::Tiny : DetectorKind::Light;
+      fsdk::detail::chooseDetector(*o.detector == DetectorKind::Tiny ? DetectorKind::Tiny : DetectorKind::Ssd);
+      fsdk::detail::setLightDetectorFirst(*o.detector == DetectorKind::Light);
+    }
+    else if (a == "--passes") fsdk::detail::setLandmarkPasses(value().toInt());
     else if (a == "--padding") fsdk::detail::setDetectionPadding(value().toDouble());
     else if (a == "--help" || a == "-h") return usage(stdout);
     else if (a == "--version") {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,6 +44,11 @@ std::atomic<DescriptorKind> chosenDescriptor{DescriptorKind::Feature512};
 std::atomic<bool> squareRefinement{true};
 std::atomic<bool> mirrorAveraging{false};
 std::atomic<double> detectionPadding{kDetectionPadding};
+std::atomic<bool> lightDetectorFirst{true};
+std::atomic<int> landmarkPasses{kLandmarkPasses};
+std::atomic<long> roadCounts[3]{};
+
+void countRoad(DetectorKind kind) { roadCounts[static_cast<int>(kind)].fetch_add(1, std::memory_order_relaxed); }
 
 // Runs one call, turning exceptions into result codes: no error escapes to the caller.
 template <typename F>
@@ -109,6 +115,9 @@ void chooseDescriptor(DescriptorKind kind) { chosenDescriptor.store(kind); }
 void setSquareRefinement(bool on) { squareRefinement.store(on); }
 void setMirrorAveraging(bool on) { mirrorAveraging.store(on); }
 void setDetectionPadding(double fraction) { detectionPadding.store(fraction); }
+void setLightDetectorFirst(bool on) { lightDetectorFirst.store(on); }
+void setLandmarkPasses(int passes) { landmarkPasses.store(std::clamp(passes, 1, 3)); }
+long facesFoundBy(DetectorKind kind) { return roadCounts[static_cast<int>(kind)].load(); }
 
 std::vector<Detection> findFaces(FaceNets& n, DetectorKind kind, const cv::Mat& bgr, float minScore,
                                  int inputSize, bool padded) {
@@ -192,35 +201,81 @@ Landmarks landmarksOf(FaceNets& n, const cv::Mat& picture, const cv::Rect2f& squ
 
 }  // namespace
 
-std::optional<TFacePosition> locateFace(FaceNets& n, const cv::Mat& bgr, float minScore, int inputSize) {
-  auto largestOf = [](const std::vector<Detection>& found) {
-    return std::max_element(found.begin(), found.end(), [](const Detection& a, const Detection& b) {
-      return a.box.area() < b.box.area();
-    });
-  };
-  std::vector<Detection> found = findFaces(n, n.primary(), bgr, minScore, inputSize, true);
-  // The border that tight crops need shrinks a face that is a modest part of a larger picture
-  // below the detector's reach (and may leave only a smaller face of the background): unless the
-  // bordered search found a face that fills a good part of the picture, look again without it.
+namespace {
+
+std::vector<Detection>::const_iterator largestOf(const std::vector<Detection>& found) {
+  return std::max_element(found.begin(), found.end(), [](const Detection& a, const Detection& b) {
+    return a.box.area() < b.box.area();
+  });
+}
+
+bool tightCrop(const std::vector<Detection>& found, const cv::Mat& bgr) {
   const float side = static_cast<float>(std::max(bgr.cols, bgr.rows));
-  if (found.empty() || std::max(largestOf(found)->box.width, largestOf(found)->box.height) < kTightFaceShare * side) {
-    const std::vector<Detection> plain = findFaces(n, n.primary(), bgr, minScore, inputSize, false);
+  return !found.empty() && std::max(largestOf(found)->box.width, largestOf(found)->box.height) >= kTightFaceShare * side;
+}
+
+// Bordered search first (tight crops need it); unless it found a face that fills a good part of
+// the picture, a search without the border too: the border shrinks a face that is a modest part of
+// a larger picture below the detector's reach (and may leave only a smaller face of the background).
+std::vector<Detection> searchBothWays(const std::function<std::vector<Detection>(bool)>& search, const cv::Mat& bgr) {
+  std::vector<Detection> found = search(true);
+  if (!tightCrop(found, bgr)) {
+    const std::vector<Detection> plain = search(false);
     found.insert(found.end(), plain.begin(), plain.end());
   }
-  if (found.empty()) return std::nullopt;
-  const auto largest = largestOf(found);
-  const TFacePosition detected = positionOf(largest->box);
-  if (!squareRefinement.load()) return detected;
-  // Detector boxes vary with the framing (and between the bordered and the plain search); the
-  // square the landmarks imply does not. Two passes: the second starts from a square that already
-  // has the landmark net's framing.
+  return found;
+}
+
+// The square the landmarks imply, refined `passes` times from the detector's box; empty when the
+// landmarks on the detector's box are no plausible face.
+std::optional<cv::Rect2f> refinedSquare(FaceNets& n, const cv::Mat& bgr, const TFacePosition& detected, int passes) {
   cv::Rect2f square = squareOf(detected);
-  for (int pass = 0; pass < 2; ++pass) {
+  for (int pass = 0; pass < passes; ++pass) {
     const Landmarks points = n.landmarks(bgr, square);
-    if (!eyesPlausible(points, square)) return pass == 0 ? detected : positionOf(square);
+    if (!eyesPlausible(points, square)) {
+      if (pass == 0) return std::nullopt;
+      break;
+    }
     square = landmarkSquare(points);
   }
-  return positionOf(square);
+  return square;
+}
+
+}  // namespace
+
+std::optional<TFacePosition> locateFace(FaceNets& n, const cv::Mat& bgr, float minScore, int inputSize) {
+  const bool lightFirst = n.primary() == DetectorKind::Ssd && lightDetectorFirst.load();
+  const int passes = squareRefinement.load() ? landmarkPasses.load() : 0;
+  // The light detector first; its largest face is taken when the landmarks on its box are a
+  // plausible face. The SSD only when the light detector found none or no plausible one.
+  if (lightFirst) {
+    const float score = std::min(0.95f, minScore + kLightScoreOffset);
+    const std::vector<Detection> light = searchBothWays(
+        [&](bool padded) { return n.detectLight(bgr, score, padded ? detectionPadding.load() : 0); }, bgr);
+    if (!light.empty()) {
+      const TFacePosition detected = positionOf(largestOf(light)->box);
+      std::optional<TFacePosition> face;
+      if (passes == 0) {
+        face = detected;
+      } else if (const auto square = refinedSquare(n, bgr, detected, passes)) {
+        face = positionOf(*square);
+      }
+      if (face) {
+        countRoad(DetectorKind::Light);
+        return face;
+      }
+    }
+  }
+  const std::vector<Detection> found = searchBothWays(
+      [&](bool padded) { return findFaces(n, n.primary(), bgr, minScore, inputSize, padded); }, bgr);
+  if (found.empty()) return std::nullopt;
+  countRoad(n.primary());
+  const TFacePosition detected = positionOf(largestOf(found)->box);
+  if (passes == 0) return detected;
+  // Detector boxes vary with the framing (and between the bordered and the plain search); the
+  // square the landmarks imply does not.
+  const auto square = refinedSquare(n, bgr, detected, passes);
+  return square ? positionOf(*square) : detected;
 }
 
 Descriptor describeFace(FaceNets& n, const cv::Mat& bgr, const Landmarks& points) {

@@ -16,13 +16,20 @@ FaceNets* nets();
 // The networks folder (FSDK_SetNetworksFolder, else $TAVO_NETS), as a host path; empty when unset.
 QString networksFolder();
 
-// Detector in use (enrolment and check-in must share it: descriptors move with the box style).
-// SSD: on padded pictures it finds 376/380 orl faces against 303/380 for the tiny detector, and
-// 42/43 marked group faces against 7/43 (27/43 unpadded), at about 5 times the time
-// (docs/accuracy.md).
+// The heavy detector, of every face of a picture (detectFaces) and the face's second road: SSD.
+// On padded pictures it finds 376/380 orl faces against 303/380 for the tiny detector, and 42/43
+// marked group faces against 7/43 (27/43 unpadded), at about 5 times the time (docs/accuracy.md).
 constexpr DetectorKind kDetector = DetectorKind::Ssd;
 // For measurements only: another detector, to be chosen before FSDK_Initialize.
 void chooseDetector(DetectorKind kind);
+// The face of a picture (FSDK_DetectFace) is looked for by the light detector first; the SSD only
+// where that finds none whose landmarks make a plausible face. Off: the SSD alone (measurements).
+void setLightDetectorFirst(bool on);
+// The light detector's scores run higher than the SSD's: its minimum is the setting's score plus
+// this (0.65 at the default setting, the figure its package filters at).
+constexpr float kLightScoreOffset = 0.15f;
+// Faces reported by each detector since the start (measurements).
+long facesFoundBy(DetectorKind kind);
 // For measurements only: the older descriptor network, chosen before FSDK_Initialize.
 void chooseDescriptor(DescriptorKind kind);
 // For measurements only: switch off the landmark refinement of the face square, or the mirror
@@ -63,6 +70,10 @@ constexpr double kSquareSide = 1.5;    // side, in mean-face units
 constexpr double kSquareShiftX = 0.0;   // centre offset from the mean face's centre
 constexpr double kSquareShiftY = -0.10;
 cv::Rect2f landmarkSquare(const Landmarks& points);
+// Landmark passes that refine the detector's box into that square (the eyes and the template then
+// take one more pass on the square found, shared by both).
+constexpr int kLandmarkPasses = 1;
+void setLandmarkPasses(int passes);  // for measurements only
 
 // The descriptor of the face with these landmarks, ready for matching (unit length for the
 // network in use).

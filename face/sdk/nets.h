@@ -1,6 +1,6 @@
 #pragma once
 // The networks: detectors, landmarks and the older recogniser built layer by layer on cv::dnn from
-// their tfjs weights; the descriptor network read from its ONNX file.
+// their tfjs weights; the light detector and the descriptor network read from their ONNX files.
 // cv::dnn::Net is not thread-safe: a forward pass takes a copy of the net that no other pass uses.
 #include <QString>
 
@@ -21,7 +21,9 @@
 
 namespace tavo::fsdk::detail {
 
-enum class DetectorKind { Tiny, Ssd };
+// Light: the 320x240 ONNX detector (fr_detect.onnx, about 6 ms a pass); Ssd: SSD MobileNet v1
+// at 512 (about 40 ms); Tiny: the tfjs tiny detector (measurements only).
+enum class DetectorKind { Tiny, Ssd, Light };
 // Descriptor network: the 512-value one on a 112 px chip (in use), or the older 128-value ResNet on
 // a 150 px chip (kept for measurements).
 enum class DescriptorKind { Feature512, ResNet128 };
@@ -86,6 +88,10 @@ class FaceNets {
   std::vector<Detection> detect(const cv::Mat& bgr, float minScore, int inputSize);
   std::vector<Detection> detectWith(DetectorKind kind, const cv::Mat& bgr, float minScore,
                                     int inputSize);
+  // Faces found by the light detector in bgr surrounded by a black border of `border` times its
+  // larger side on every side (boxes in pixels of bgr). The picture is scaled straight into the
+  // detector's input, so neither the border nor the full-size picture is ever made.
+  std::vector<Detection> detectLight(const cv::Mat& bgr, float minScore, double border);
   // 68 points of the face in the square box (pixels of bgr; may reach outside the picture).
   Landmarks landmarks(const cv::Mat& bgr, const cv::Rect2f& square);
   // Raw output of the descriptor net in use for an aligned BGR chip (112 px for Feature512,
@@ -103,7 +109,7 @@ class FaceNets {
   DetectorKind primary_;
   DescriptorKind descriptorKind_;
   std::mutex buildLock_;
-  std::unique_ptr<NetCopies> tiny_, ssd_;
+  std::unique_ptr<NetCopies> tiny_, ssd_, light_;
   std::unique_ptr<NetCopies> landmarks_, descriptor_;
   std::vector<float> ssdPriors_;  // 5118 x [ymin, xmin, ymax, xmax]
   std::vector<std::string> ssdOutputs_;  // per predictor: box encodings, class scores

@@ -182,6 +182,50 @@ TEST_F(Engine, FramingDoesNotMoveTheFace) {
   EXPECT_NEAR(pos.yc, 2261, 600);
 }
 
+TEST_F(Engine, LightAndHeavyRoadsGiveTheSameSquare) {
+  // The light detector finds the face first; the SSD alone (the heavy road) must give the same
+  // square on a portrait, a small face in a scene and a tight crop, since templates of either road
+  // are compared with each other. A picture the light detector misses still has its face.
+  using fsdk::detail::DetectorKind;
+  using fsdk::detail::facesFoundBy;
+  const cv::Mat photo = cv::imread(data("lfw10/Colin_Powell/Colin_Powell_0001.jpg"));
+  cv::Mat scene(1200, 1600, CV_8UC3, cv::Scalar(90, 100, 110));
+  photo.copyTo(scene(cv::Rect(cv::Point(300, 700), photo.size())));
+  const std::vector<std::pair<const char*, cv::Mat>> pictures = {
+      {"portrait", cv::imread(data("london/london_007/neutral_007_03.jpg"))},
+      {"scene", scene},
+      {"tight crop", photo(cv::Rect(75, 70, 100, 110)).clone()},
+  };
+  struct Restore {
+    ~Restore() { fsdk::detail::setLightDetectorFirst(true); }
+  } restore;
+  for (const auto& [what, picture] : pictures) {
+    HImage h = fromMat(picture);
+    TFacePosition light, heavy;
+    const long byLight = facesFoundBy(DetectorKind::Light), bySsd = facesFoundBy(DetectorKind::Ssd);
+    fsdk::detail::setLightDetectorFirst(true);
+    ASSERT_EQ(FSDK_DetectFace(h, &light), FSDKE_OK) << what;
+    EXPECT_EQ(facesFoundBy(DetectorKind::Light), byLight + 1) << what;
+    fsdk::detail::setLightDetectorFirst(false);
+    ASSERT_EQ(FSDK_DetectFace(h, &heavy), FSDKE_OK) << what;
+    EXPECT_EQ(facesFoundBy(DetectorKind::Ssd), bySsd + 1) << what;
+    EXPECT_NEAR(light.w, heavy.w, 0.05 * heavy.w) << what;
+    EXPECT_NEAR(light.xc, heavy.xc, 0.05 * heavy.w) << what;
+    EXPECT_NEAR(light.yc, heavy.yc, 0.05 * heavy.w) << what;
+  }
+  fsdk::detail::setLightDetectorFirst(true);
+  // A celeba photo in which the light detector finds no face at all, bordered or plain: the SSD does.
+  HImage missed = load(data("celeba/id_07405/010341.jpg"));
+  const long bySsd = facesFoundBy(DetectorKind::Ssd);
+  EXPECT_TRUE(fsdk::detail::nets()->detectLight(fsdk::matOf(missed), 0.65f, 0.5).empty());
+  EXPECT_TRUE(fsdk::detail::nets()->detectLight(fsdk::matOf(missed), 0.65f, 0).empty());
+  TFacePosition pos;
+  ASSERT_EQ(FSDK_DetectFace(missed, &pos), FSDKE_OK);
+  EXPECT_EQ(facesFoundBy(DetectorKind::Ssd), bySsd + 1);
+  FSDK_Features f;
+  EXPECT_EQ(FSDK_DetectEyesInRegion(missed, &pos, &f), FSDKE_OK);
+}
+
 TEST_F(Engine, MirrorImageIsTheSamePerson) {
   const cv::Mat photo = cv::imread(data("london/london_007/neutral_007_03.jpg"));
   ASSERT_FALSE(photo.empty());

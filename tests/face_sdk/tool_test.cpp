@@ -34,6 +34,17 @@ QString evalOutput(const QStringList& pictures, int* exitCode, const QStringList
   return QString::fromUtf8(run.readAllStandardOutput());
 }
 
+TEST(FaceTool, WithoutArgumentsListsEveryCommand) {
+  if (!QFileInfo::exists(tool())) GTEST_SKIP() << "tavolin-face is not built";
+  QProcess run;
+  run.start(tool(), QStringList{});
+  ASSERT_TRUE(run.waitForFinished(30000));
+  EXPECT_EQ(run.exitCode(), 2);
+  const QString usage = QString::fromUtf8(run.readAllStandardError());
+  for (const char* command : {"detect", "compare", "eval", "recall", "spoof"})
+    EXPECT_TRUE(usage.contains(QStringLiteral("] %1 ").arg(QLatin1String(command)))) << command << "\n" << usage.toStdString();
+}
+
 TEST(FaceTool, EvalWithoutDifferentPeopleStillReports) {
   if (!QFileInfo::exists(tool())) GTEST_SKIP() << "tavolin-face is not built";
   int code = -1;
