@@ -8,7 +8,7 @@
 
 #include "app/start_up.h"
 #include "app/window_port.h"
-#include "app/station.h"
+#include "base/station.h"
 
 namespace tavo {
 

@@ -11,9 +11,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/events.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/events.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "checkin/request_file.h"
 #include "checkin/work_records.h"
 #include "data/data_store.h"

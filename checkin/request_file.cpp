@@ -9,8 +9,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "app/ansi_text.h"
-#include "app/paths.h"
+#include "base/ansi_text.h"
+#include "base/paths.h"
 
 namespace tavo {
 

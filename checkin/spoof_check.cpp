@@ -7,7 +7,7 @@
 #include <cmath>
 #include <optional>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "face/sdk/liveness.h"
 
 namespace tavo {

@@ -5,8 +5,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "data/database.h"
 
 namespace tavo {

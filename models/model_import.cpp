@@ -5,9 +5,9 @@
 #include <QFileInfo>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/regular_file.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/regular_file.h"
+#include "base/station.h"
 #include "data/data_store.h"
 #include "models/model_file_name.h"
 #include "models/model_photo.h"

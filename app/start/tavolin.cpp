@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/file_modes.h"
+#include "base/file_modes.h"
 #include "app/station_app.h"
 #include "app/shell/station_parts.h"
 #include "app/unix_signals.h"
-#include "app/station.h"
+#include "base/station.h"
 #include "app/ui/main_window.h"
 #include "app/ui/message_boxes.h"
 #include "models/ui/create_model_form.h"
