@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/station.h"
+#include "base/station.h"
 #include "data/data_store.h"
 
 namespace tavo {

@@ -6,8 +6,8 @@
 #include <opencv2/imgproc.hpp>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "data/data_store.h"
 
 namespace tavo {

@@ -1,6 +1,6 @@
 #include "analysis/spoof_count.h"
 
-#include "app/station.h"
+#include "base/station.h"
 #include "data/data_store.h"
 
 namespace tavo {

@@ -5,9 +5,9 @@
 #include <QProcess>
 #include <stdexcept>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "app/window_port.h"
-#include "app/station.h"
+#include "base/station.h"
 
 namespace tavo {
 

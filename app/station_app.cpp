@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <stdexcept>
 
-#include "app/paths.h"
+#include "base/paths.h"
 
 namespace tavo {
 

@@ -10,7 +10,7 @@
 #include "app/start_up.h"
 #include "app/station_lock.h"
 #include "app/window_port.h"
-#include "app/station.h"
+#include "base/station.h"
 
 namespace tavo {
 

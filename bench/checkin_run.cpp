@@ -17,8 +17,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "checkin/checkin_run.h"
 #include "data/data_store.h"
 #include "data/schema.h"

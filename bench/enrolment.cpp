@@ -10,10 +10,10 @@
 #include <memory>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/operator_messages.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/clock.h"
+#include "base/operator_messages.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "checkin/enrolment_request.h"
 #include "checkin/photo_series.h"
 #include "data/data_store.h"

@@ -12,8 +12,8 @@
 #include <opencv2/videoio.hpp>
 #include <vector>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "checkin/spoof_check.h"
 #include "face/picture/face_cropper.h"
 #include "face/sdk/fsdk.h"

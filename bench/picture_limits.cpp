@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/station.h"
+#include "base/station.h"
 #include "face/picture/face_cropper.h"
 #include "face/sdk/fsdk.h"
 #include "tests/support/huge_picture.h"

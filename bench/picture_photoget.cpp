@@ -9,7 +9,7 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
-#include "app/station.h"
+#include "base/station.h"
 #include "face/picture/face_cropper.h"
 #include "tests/support/test_env.h"
 

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "app/atomic_file.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/atomic_file.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "face/sdk/liveness.h"
 
 namespace tavo {

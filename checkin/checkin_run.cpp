@@ -11,10 +11,10 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/ansi_text.h"
-#include "app/events.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/ansi_text.h"
+#include "base/events.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "checkin/request_file.h"
 #include "checkin/work_records.h"
 #include "data/data_store.h"

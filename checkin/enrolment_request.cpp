@@ -3,11 +3,11 @@
 #include <QFile>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/picture_limits.h"
-#include "app/regular_file.h"
-#include "app/station.h"
-#include "app/stored_names.h"
+#include "base/paths.h"
+#include "base/picture_limits.h"
+#include "base/regular_file.h"
+#include "base/station.h"
+#include "base/stored_names.h"
 #include "checkin/request_file.h"
 #include "data/data_store.h"
 #include "data/schema.h"

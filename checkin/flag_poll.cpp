@@ -9,11 +9,11 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/ansi_text.h"
-#include "app/atomic_file.h"
-#include "app/paths.h"
-#include "app/result_buffer.h"
-#include "app/station.h"
+#include "base/ansi_text.h"
+#include "base/atomic_file.h"
+#include "base/paths.h"
+#include "base/result_buffer.h"
+#include "base/station.h"
 
 namespace tavo {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-#include "app/result_buffer.h"
+#include "base/result_buffer.h"
 #include "checkin/request_file.h"
 
 class QTimer;

@@ -4,11 +4,11 @@
 #include <QImage>
 #include <stdexcept>
 
-#include "app/events.h"
-#include "app/paths.h"
-#include "app/picture_limits.h"
-#include "app/station.h"
-#include "app/stored_names.h"
+#include "base/events.h"
+#include "base/paths.h"
+#include "base/picture_limits.h"
+#include "base/station.h"
+#include "base/stored_names.h"
 #include "checkin/checkin_run.h"
 #include "data/data_store.h"
 #include "face/face_base.h"

@@ -8,9 +8,9 @@
 #include <QTimer>
 #include <stdexcept>
 
-#include "app/events.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/events.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "face/picture/frame_grab.h"
 #include "sound/snd_unit.h"
 

@@ -5,8 +5,8 @@
 #include <QFile>
 #include <stdexcept>
 
-#include "app/ansi_text.h"
-#include "app/paths.h"
+#include "base/ansi_text.h"
+#include "base/paths.h"
 
 namespace tavo {
 

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "app/regular_file.h"
+#include "base/regular_file.h"
 
 namespace tavo {
 

@@ -6,8 +6,8 @@
 
 #include <optional>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "face/sdk/liveness.h"
 
 namespace tavo {

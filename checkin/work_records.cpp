@@ -4,8 +4,8 @@
 #include <QUuid>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "data/data_store.h"
 #include "data/orphan_photos.h"
 #include "protect/face_file.h"

@@ -1,7 +1,7 @@
 #include "data/data_store.h"
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "data/schema.h"
 
 namespace tavo {

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/regular_file.h"
+#include "base/regular_file.h"
 #include "data/filters.h"
 
 namespace tavo {

@@ -1,7 +1,7 @@
 // Statements the other parts run through the data store; every value is a bound parameter.
 #include <QStringList>
 
-#include "app/station.h"
+#include "base/station.h"
 #include "data/data_store.h"
 
 namespace tavo {

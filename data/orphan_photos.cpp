@@ -6,10 +6,10 @@
 #include <QRegularExpression>
 #include <QSet>
 
-#include "app/atomic_file.h"
-#include "app/paths.h"
-#include "app/regular_file.h"
-#include "app/station.h"
+#include "base/atomic_file.h"
+#include "base/paths.h"
+#include "base/regular_file.h"
+#include "base/station.h"
 #include "data/database.h"
 
 namespace tavo {

@@ -4,9 +4,9 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "app/paths.h"
-#include "app/station.h"
-#include "app/stored_names.h"
+#include "base/paths.h"
+#include "base/station.h"
+#include "base/stored_names.h"
 #include "data/database.h"
 #include "data/orphan_photos.h"
 

@@ -5,7 +5,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "protect/face_file.h"
 
 namespace tavo {

@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/events.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/events.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "data/data_store.h"
 #include "face/base_build.h"
 #include "face/build_progress.h"

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/ansi_text.h"
-#include "app/ini_file.h"
-#include "app/settings.h"
+#include "base/ansi_text.h"
+#include "base/ini_file.h"
+#include "base/settings.h"
 
 using tavo::IniFile;
 

@@ -3,7 +3,7 @@
 #include <QRegularExpression>
 #include <QUuid>
 
-#include "app/clock.h"
+#include "base/clock.h"
 
 namespace tavo {
 

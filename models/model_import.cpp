@@ -15,9 +15,9 @@
 #include <memory>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/regular_file.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/regular_file.h"
+#include "base/station.h"
 #include "data/data_store.h"
 #include "models/model_file_name.h"
 #include "models/model_photo.h"

@@ -4,11 +4,11 @@
 #include <QFile>
 #include <stdexcept>
 
-#include "app/events.h"
-#include "app/file_modes.h"
-#include "app/paths.h"
-#include "app/stored_names.h"
-#include "app/station.h"
+#include "base/events.h"
+#include "base/file_modes.h"
+#include "base/paths.h"
+#include "base/stored_names.h"
+#include "base/station.h"
 #include "data/data_store.h"
 #include "models/model_photo.h"
 

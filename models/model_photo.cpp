@@ -3,9 +3,9 @@
 #include <QFile>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/station.h"
-#include "app/stored_names.h"
+#include "base/paths.h"
+#include "base/station.h"
+#include "base/stored_names.h"
 #include "protect/face_file.h"
 
 namespace tavo {

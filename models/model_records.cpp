@@ -4,9 +4,9 @@
 #include <QFile>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/station.h"
-#include "app/stored_names.h"
+#include "base/paths.h"
+#include "base/station.h"
+#include "base/stored_names.h"
 #include "data/data_store.h"
 #include "face/picture/face_cropper.h"
 #include "face/picture/frame_grab.h"

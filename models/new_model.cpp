@@ -3,8 +3,8 @@
 #include <QDateTime>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "data/data_store.h"
 #include "models/model_file_name.h"
 #include "protect/face_file.h"

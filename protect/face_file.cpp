@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/paths.h"
-#include "app/picture_limits.h"
-#include "app/regular_file.h"
+#include "base/paths.h"
+#include "base/picture_limits.h"
+#include "base/regular_file.h"
 
 namespace tavo {
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/paths.h"
+#include "base/paths.h"
 
 namespace tavo {
 

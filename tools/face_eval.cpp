@@ -17,9 +17,9 @@
 
 #include <unistd.h>
 
-#include "app/operator_messages.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/operator_messages.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "face/face_base.h"
 #include "face/picture/face_cropper.h"
 #include "face/sdk/fsdk.h"

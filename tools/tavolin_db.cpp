@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "app/station.h"
+#include "base/station.h"
 #include "data/data_store.h"
 #include "data/database.h"
 #include "data/schema.h"

@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "app/ansi_text.h"
-#include "app/paths.h"
+#include "base/ansi_text.h"
+#include "base/paths.h"
 
 using namespace tavo;
 

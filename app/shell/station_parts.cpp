@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "analysis/crop_bounds.h"
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 #include "app/station_app.h"
 #include "checkin/camera_liveness.h"
 #include "checkin/checkin_run.h"

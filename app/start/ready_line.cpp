@@ -5,8 +5,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 
 namespace tavo {
 

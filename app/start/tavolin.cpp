@@ -10,13 +10,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/file_modes.h"
-#include "app/picture_limits.h"
+#include "base/file_modes.h"
+#include "base/picture_limits.h"
 #include "app/start/ready_line.h"
 #include "app/station_app.h"
 #include "app/shell/station_parts.h"
 #include "app/unix_signals.h"
-#include "app/station.h"
+#include "base/station.h"
 #include "app/ui/main_window.h"
 #include "app/ui/message_boxes.h"
 #include "app/ui/station_tray.h"

@@ -2,8 +2,8 @@
 
 #include <QPointer>
 
-#include "app/operator_log.h"
-#include "app/result_buffer.h"
+#include "base/operator_log.h"
+#include "base/result_buffer.h"
 
 namespace tavo {
 

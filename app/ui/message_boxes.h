@@ -1,5 +1,5 @@
 #pragma once
-#include "app/operator_messages.h"
+#include "base/operator_messages.h"
 
 namespace tavo {
 

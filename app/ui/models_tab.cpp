@@ -9,8 +9,8 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
-#include "app/paths.h"
-#include "app/stored_names.h"
+#include "base/paths.h"
+#include "base/stored_names.h"
 #include "app/shell/station_parts.h"
 #include "app/station_app.h"
 #include "app/ui/dataset_grid.h"

@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 
 namespace tavo {
 

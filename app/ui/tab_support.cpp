@@ -4,9 +4,9 @@
 #include <exception>
 #include <opencv2/core.hpp>
 
-#include "app/station.h"
+#include "base/station.h"
 #include "app/ui/dataset_grid.h"
-#include "app/text_memo.h"
+#include "base/text_memo.h"
 
 namespace tavo {
 

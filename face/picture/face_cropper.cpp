@@ -11,10 +11,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/file_modes.h"
-#include "app/paths.h"
-#include "app/picture_limits.h"
-#include "app/station.h"
+#include "base/file_modes.h"
+#include "base/paths.h"
+#include "base/picture_limits.h"
+#include "base/station.h"
 #include "face/picture/editor_picture_view.h"
 #include "face/picture/feature_rules.h"
 #include "face/picture/web_camera.h"

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "face/picture/image_files.h"
 
 namespace tavo {

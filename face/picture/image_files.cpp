@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/paths.h"
-#include "app/picture_limits.h"
+#include "base/paths.h"
+#include "base/picture_limits.h"
 
 namespace tavo {
 

@@ -8,7 +8,7 @@
 #include <opencv2/videoio.hpp>
 #include <vector>
 
-#include "app/paths.h"
+#include "base/paths.h"
 
 namespace tavo {
 

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <opencv2/videoio.hpp>
 
-#include "app/paths.h"
+#include "base/paths.h"
 
 namespace tavo {
 

@@ -19,8 +19,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "app/paths.h"
-#include "app/picture_limits.h"
+#include "base/paths.h"
+#include "base/picture_limits.h"
 
 namespace tavo {
 namespace fsdk::detail {

@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 #include <stdexcept>
 
-#include "app/station.h"
+#include "base/station.h"
 #include "data/dataset.h"
 
 namespace tavo {

@@ -2,7 +2,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "tests/analysis/analysis_fixture.h"
 
 namespace tavo::test {

@@ -7,9 +7,9 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "app/start_up.h"
-#include "app/station.h"
+#include "base/station.h"
 #include "app/station_app.h"
 #include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"

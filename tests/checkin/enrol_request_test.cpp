@@ -5,11 +5,11 @@
 #include <QDir>
 #include <memory>
 
-#include "app/ansi_text.h"
-#include "app/clock.h"
-#include "app/operator_messages.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/ansi_text.h"
+#include "base/clock.h"
+#include "base/operator_messages.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "checkin/enrolment_request.h"
 #include "data/data_store.h"
 #include "data/schema.h"

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <opencv2/imgcodecs.hpp>
 
-#include "app/paths.h"
-#include "app/picture_limits.h"
+#include "base/paths.h"
+#include "base/picture_limits.h"
 #include "face/picture/face_cropper.h"
 #include "face/picture/image_files.h"
 #include "face/sdk/fsdk.h"

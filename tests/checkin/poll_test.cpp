@@ -9,11 +9,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "app/ansi_text.h"
-#include "app/clock.h"
-#include "app/operator_messages.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/ansi_text.h"
+#include "base/clock.h"
+#include "base/operator_messages.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "checkin/flag_poll.h"
 #include "tests/support/test_env.h"
 

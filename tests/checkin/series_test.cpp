@@ -11,9 +11,9 @@
 #include <opencv2/imgproc.hpp>
 #include <thread>
 
-#include "app/operator_messages.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/operator_messages.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "checkin/photo_series.h"
 #include "face/picture/frame_grab.h"
 #include "sound/snd_unit.h"

@@ -1,7 +1,7 @@
 #include <QDirIterator>
 #include <QRegularExpression>
 
-#include "app/file_modes.h"
+#include "base/file_modes.h"
 
 #include "checkin/work_records.h"
 #include "models/model_import.h"

@@ -4,9 +4,9 @@
 #include <QDateTime>
 #include <memory>
 
-#include "app/clock.h"
-#include "app/operator_messages.h"
-#include "app/station.h"
+#include "base/clock.h"
+#include "base/operator_messages.h"
+#include "base/station.h"
 #include "data/data_store.h"
 #include "data/schema.h"
 #include "tests/support/station_on_disk.h"

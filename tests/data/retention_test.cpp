@@ -4,7 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "data/orphan_photos.h"
 #include "data_fixture.h"
 

@@ -13,9 +13,9 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "app/operator_messages.h"
+#include "base/operator_messages.h"
 #include "app/shell/station_parts.h"
-#include "app/station.h"
+#include "base/station.h"
 #include "app/station_app.h"
 #include "app/ui/main_window.h"
 #include "app/ui/station_tray.h"

@@ -7,10 +7,10 @@
 #include <QPainter>
 #include <memory>
 
-#include "app/clock.h"
-#include "app/operator_messages.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/clock.h"
+#include "base/operator_messages.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "data/data_store.h"
 #include "data/schema.h"
 #include "face/face_base.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "face/picture/face_cropper.h"
 #include "models/model_photo.h"
 #include "models/model_records.h"

@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/station.h"
+#include "base/station.h"
 #include "face/picture/face_cropper.h"
 #include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "tests/support/test_env.h"
 
 namespace tavo {

@@ -5,10 +5,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 
-#include "app/clock.h"
-#include "app/operator_messages.h"
-#include "app/paths.h"
-#include "app/station.h"
+#include "base/clock.h"
+#include "base/operator_messages.h"
+#include "base/paths.h"
+#include "base/station.h"
 #include "app/station_app.h"
 #include "tests/support/test_env.h"
 

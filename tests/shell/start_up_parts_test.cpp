@@ -6,11 +6,11 @@
 #include <QProcess>
 #include <unistd.h>
 
-#include "app/clock.h"
-#include "app/operator_messages.h"
-#include "app/paths.h"
+#include "base/clock.h"
+#include "base/operator_messages.h"
+#include "base/paths.h"
 #include "app/shell/station_parts.h"
-#include "app/station.h"
+#include "base/station.h"
 #include "app/station_app.h"
 #include "checkin/flag_poll.h"
 #include "data/data_store.h"

@@ -1,9 +1,9 @@
 #pragma once
 #include <QDateTime>
 
-#include "app/clock.h"
-#include "app/operator_messages.h"
-#include "app/station.h"
+#include "base/clock.h"
+#include "base/operator_messages.h"
+#include "base/station.h"
 #include "tests/support/test_env.h"
 
 namespace tavo::test {

@@ -2,7 +2,7 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
-#include "app/picture_limits.h"
+#include "base/picture_limits.h"
 
 int main(int argc, char** argv) {
   // The pictures' second wall, as the station has it.

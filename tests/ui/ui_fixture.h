@@ -9,11 +9,11 @@
 #include <QTest>
 #include <memory>
 
-#include "app/clock.h"
-#include "app/operator_messages.h"
-#include "app/paths.h"
+#include "base/clock.h"
+#include "base/operator_messages.h"
+#include "base/paths.h"
 #include "app/shell/station_parts.h"
-#include "app/station.h"
+#include "base/station.h"
 #include "app/station_app.h"
 #include "app/ui/dataset_grid.h"
 #include "app/ui/main_window.h"

@@ -1,9 +1,9 @@
-#include "app/stored_names.h"
+#include "base/stored_names.h"
 
 #include <QStringList>
 #include <stdexcept>
 
-#include "app/paths.h"
+#include "base/paths.h"
 
 namespace tavo {
 

@@ -3,12 +3,12 @@
 #include <QString>
 #include <memory>
 
-#include "app/clock.h"
-#include "app/operator_log.h"
-#include "app/operator_messages.h"
-#include "app/result_buffer.h"
-#include "app/settings.h"
-#include "app/text_memo.h"
+#include "base/clock.h"
+#include "base/operator_log.h"
+#include "base/operator_messages.h"
+#include "base/result_buffer.h"
+#include "base/settings.h"
+#include "base/text_memo.h"
 
 namespace tavo {
 

@@ -1,4 +1,4 @@
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <QRandomGenerator>
 #include <cerrno>
 
-#include "app/regular_file.h"
+#include "base/regular_file.h"
 
 namespace tavo {
 

@@ -1,4 +1,4 @@
-#include "app/file_modes.h"
+#include "base/file_modes.h"
 
 #include <QFile>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/ini_file.h"
-#include "app/settings.h"
+#include "base/ini_file.h"
+#include "base/settings.h"
 #include "tests/support/test_env.h"
 
 using namespace tavo;

@@ -4,11 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "app/ansi_text.h"
-#include "app/clock.h"
-#include "app/operator_log.h"
-#include "app/paths.h"
-#include "app/result_buffer.h"
+#include "base/ansi_text.h"
+#include "base/clock.h"
+#include "base/operator_log.h"
+#include "base/paths.h"
+#include "base/result_buffer.h"
 #include "tests/support/test_env.h"
 
 using namespace tavo;

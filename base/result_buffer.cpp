@@ -1,8 +1,8 @@
-#include "app/result_buffer.h"
+#include "base/result_buffer.h"
 
-#include "app/ansi_text.h"
-#include "app/atomic_file.h"
-#include "app/paths.h"
+#include "base/ansi_text.h"
+#include "base/atomic_file.h"
+#include "base/paths.h"
 
 namespace tavo {
 

@@ -1,4 +1,4 @@
-#include "app/ansi_text.h"
+#include "base/ansi_text.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -1,11 +1,11 @@
-#include "app/paths.h"
+#include "base/paths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QtGlobal>
 
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 
 namespace tavo {
 

@@ -1,4 +1,4 @@
-#include "app/regular_file.h"
+#include "base/regular_file.h"
 
 #include <QFile>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "app/picture_limits.h"
+#include "base/picture_limits.h"
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 #include <QFile>
 
-#include "app/ansi_text.h"
+#include "base/ansi_text.h"
 
 namespace tavo {
 

@@ -1,4 +1,4 @@
-#include "app/events.h"
+#include "base/events.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "app/operator_log.h"
+#include "base/operator_log.h"
 
-#include "app/clock.h"
+#include "base/clock.h"
 
 namespace tavo {
 

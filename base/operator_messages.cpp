@@ -1,8 +1,8 @@
-#include "app/operator_messages.h"
+#include "base/operator_messages.h"
 
 #include <cstdio>
 
-#include "app/operator_log.h"
+#include "base/operator_log.h"
 
 namespace tavo {
 

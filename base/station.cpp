@@ -1,4 +1,4 @@
-#include "app/station.h"
+#include "base/station.h"
 
 namespace tavo {
 
