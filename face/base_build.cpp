@@ -1,11 +1,12 @@
 #include "face/base_build.h"
 
-#include <QFile>
 #include <chrono>
+#include <utility>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "base/paths.h"
+#include "base/regular_file.h"
 #include "protect/face_file.h"
 
 namespace tavo {
@@ -29,16 +30,13 @@ BuildOutcome buildOutcome(const BuildJob& job, const std::unordered_map<qint64, 
                           const OutcomeKey& key) {
   BuildOutcome out;
   const QString bin = job.base + QLatin1String(kFaceBinSuffix);
-  QFile file(hostPath(bin));
-  if (!file.open(QIODevice::ReadOnly)) {
-    out.error = QStringLiteral("Cannot open file \"%1\": %2").arg(bin, file.errorString()).toStdString();
+  // Face files go through the one reader of files from outside, as every other road reads them.
+  OutsideFile file = readOutsideFile(hostPath(bin), kMaxPictureFileBytes);
+  if (!file.ok) {
+    out.error = QStringLiteral("Cannot open file \"%1\": %2").arg(bin, file.error).toStdString();
     return out;
   }
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    out.error = QStringLiteral("Cannot read file \"%1\": %2").arg(bin, file.errorString()).toStdString();
-    return out;
-  }
+  const QByteArray bytes = std::move(file.bytes);
   out.digest = outcomeDigest(bytes, key);
   if (const auto s = stored.find(job.id); s != stored.end() && s->second.digest == out.digest) {
     out.pictureMade = true;

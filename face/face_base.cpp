@@ -449,7 +449,11 @@ QString FaceBase::probePath(const QString& filename, int mode) const {
 }
 
 FaceBase::Match FaceBase::bestMatch(const float* probe, float minSimilarity) const {
-  return bestMatchIn(descriptors_.data(), records_.size(), probe, minSimilarity, statistics_.centre());
+  return bestMatchIn(descriptors_.data(), records_.size(), probe, minSimilarity, matchCentre());
+}
+
+const fsdk::Centre& FaceBase::matchCentre() const {
+  return fsdk::kCentreOnBase ? statistics_.centre() : fsdk::priorCentre();
 }
 
 FaceBase::Match FaceBase::bestMatchIn(const float* base, std::size_t count, const float* probe, float minSimilarity,

@@ -115,6 +115,8 @@ class FaceBase {
   const std::vector<float>& descriptors() const { return descriptors_; }
   // The population the match scale measures from.
   const BaseStatistics& statistics() const { return statistics_; }
+  // The centre matches are measured from: the base's own when the calibration centres on it.
+  const fsdk::Centre& matchCentre() const;
 
   // Appends a finished record (its template must come from the engine).
   void append(TFaceRecord record);

@@ -142,6 +142,9 @@ const Centre& priorCentre();
 // The centre of a base of `people` people whose descriptors have the mean `baseMean`: the mean
 // shrunk toward the prior, weight people / (people + shrink).
 extern const int kShrinkPeople;
+// Whether a base measures its scores from its own centre (the calibration says; otherwise the
+// prior, which the raw-cosine calibration sets to zero, so scores are plain cosines).
+extern const bool kCentreOnBase;
 Centre centreOf(const double* baseMean, std::size_t people, const Centre& prior = priorCentre(),
                 int shrink = kShrinkPeople);
 // The score of two unit descriptors measured from a centre, -1..1 (NaN for a NaN descriptor).

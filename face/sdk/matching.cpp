@@ -84,6 +84,7 @@ FSDK_FaceTemplate templateOf(const Descriptor& d) {
 }
 
 const int kShrinkPeople = kShrink;
+const bool kCentreOnBase = kCentreOnOwnBase;
 
 const Centre& priorCentre() {
   static const Centre prior = [] {

@@ -120,7 +120,7 @@ TEST_F(BaseScaleTest, ModelsComingAndGoingMoveTheScaleAsARebuildWould) {
   const Result bushAdded = recognize(*base, bushProbe);
   EXPECT_EQ(bushAdded, recognize(*fresh, bushProbe));
   EXPECT_EQ(recognize(*base, tonyProbe), recognize(*fresh, tonyProbe));
-  EXPECT_NE(bushAdded.percent, bushBefore.percent);  // the decision moved with the base
+  if (fsdk::kCentreOnBase) EXPECT_NE(bushAdded.percent, bushBefore.percent);  // the decision moved with the base
 
   // Removed again: bit for bit where it was.
   db().exec(QStringLiteral("DELETE FROM Model WHERE id = ?"), {added});

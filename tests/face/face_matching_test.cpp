@@ -35,7 +35,7 @@ class MatchingTest : public FaceBaseFixture {
     float best = 0;
     for (const auto& rec : base->FaceList()) {
       const auto d = fsdk::descriptorOf(rec.Template);
-      const float s = fsdk::similarityOfScore(fsdk::centredScore(probe->data(), d->data(), base->statistics().centre()));
+      const float s = fsdk::similarityOfScore(fsdk::centredScore(probe->data(), d->data(), base->matchCentre()));
       if (s > best) {
         best = s;
         r.id = rec.id;
@@ -173,7 +173,7 @@ TEST_F(MatchingTest, ScanHonoursTheThresholdAndSkipsForeignTemplates) {
   base->append(rec);
   base->append(rec);
 
-  const float s = fsdk::similarityOfScore(fsdk::centredScore(probe.data(), near.data(), base->statistics().centre()));
+  const float s = fsdk::similarityOfScore(fsdk::centredScore(probe.data(), near.data(), base->matchCentre()));
   ASSERT_GT(s, 0.f);
   FaceBase::Match m = base->bestMatch(probe.data(), 0);
   EXPECT_EQ(m.index, 1);
