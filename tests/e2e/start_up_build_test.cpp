@@ -16,7 +16,7 @@
 namespace tavo::test {
 namespace {
 
-constexpr int kModels = 200;
+constexpr int kModels = 1000;  // enough that the build outlasts the first progress line (5 s)
 
 // kModels active, exported models whose face files are the lfw10 photos, encrypted, in turn.
 void addModels(StationProcess& station) {
