@@ -9,8 +9,6 @@
 
 namespace tavo {
 
-namespace {
-
 FileIdentity identityOf(const struct stat& st) {
   FileIdentity id;
   id.size = static_cast<qint64>(st.st_size);
@@ -18,6 +16,8 @@ FileIdentity identityOf(const struct stat& st) {
   id.inode = static_cast<qint64>(st.st_ino);
   return id;
 }
+
+namespace {
 
 QString kindProblem(mode_t mode) {
   if (S_ISLNK(mode)) return QStringLiteral("symbolic link");

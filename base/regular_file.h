@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <sys/stat.h>
 
 namespace tavo {
 
@@ -14,6 +15,8 @@ struct FileIdentity {
   qint64 inode = 0;
   bool operator==(const FileIdentity&) const = default;
 };
+// The identity of a file from what fstat or lstat said of it.
+FileIdentity identityOf(const struct stat& st);
 
 // Files that other machines can place (requests, pictures of the flag folder, the import) and
 // face files are read by this one reader: only a regular file, opened once without following a

@@ -7,20 +7,9 @@
 
 #include "base/ansi_text.h"
 #include "base/paths.h"
+#include "base/regular_file.h"
 
 namespace tavo {
-
-namespace {
-
-FileIdentity identityOf(const struct stat& st) {
-  FileIdentity id;
-  id.size = static_cast<qint64>(st.st_size);
-  id.mtimeNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-  id.inode = static_cast<qint64>(st.st_ino);
-  return id;
-}
-
-}  // namespace
 
 FlagEntry inspectFlagEntry(const QString& stationPath) {
   struct stat st {};
