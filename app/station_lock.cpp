@@ -8,13 +8,12 @@
 #include <QFile>
 #include <QSysInfo>
 #include <cerrno>
-#include <cstring>
+
+#include "base/regular_file.h"
 
 namespace tavo {
 
 namespace {
-
-QString systemText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 // The lock file without following links: the folder may be shared, and a link planted under the
 // name must not make the station write elsewhere.
@@ -51,7 +50,7 @@ bool StationLock::take(const QString& hostFolder, QString* why) {
     // Served as before: a station must not stop for want of its lock file alone.
     if (why)
       *why = QStringLiteral("the lock file \"%1\" cannot be opened (%2): a second station on it would not be noticed")
-                 .arg(QFile::decodeName(file), systemText(errno));
+                 .arg(QFile::decodeName(file), systemErrorText(errno));
     return true;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -63,7 +62,7 @@ bool StationLock::take(const QString& hostFolder, QString* why) {
     }
     // A file system without locks (some network mounts): served, but a second station on it
     // would not be noticed.
-    if (why) *why = QStringLiteral("it cannot be locked (%1): a second station on it would not be noticed").arg(systemText(error));
+    if (why) *why = QStringLiteral("it cannot be locked (%1): a second station on it would not be noticed").arg(systemErrorText(error));
   } else if (why) {
     why->clear();
   }
