@@ -298,32 +298,126 @@ Scale fit(Scale::Kind kind, const std::vector<const LabelledSet*>& sets, int shr
   return s;
 }
 
+namespace {
+
+// Pairs: the whole set is the base.
+void measurePairs(const LabelledSet& set, const Scale& scale, float limit, bool printEvery, SetFigures& f) {
+  const Scorer scorer(set, scale, std::vector<char>(set.rows.size(), 1));
+  std::vector<float> same, different;
+  for (std::size_t i = 0; i < set.rows.size(); ++i)
+    for (std::size_t j = i + 1; j < set.rows.size(); ++j) {
+      float s = scorer.decision(i, j);
+      if (std::isnan(s)) s = -INFINITY;
+      const float sim = scale.similarity(s);
+      if (printEvery) std::printf("%s\t%s\t%.4f\n", qPrintable(set.rows[i].file), qPrintable(set.rows[j].file), sim);
+      const bool pass = sim >= limit;
+      if (set.rows[i].identity == set.rows[j].identity) {
+        ++f.same, f.samePass += pass;
+        same.push_back(s);
+      } else {
+        ++f.different, f.differentPass += pass;
+        different.push_back(s);
+      }
+    }
+  std::sort(same.begin(), same.end());
+  std::sort(different.begin(), different.end());
+  f.sameAtOwnFmr = same.empty() ? 0 : 100.0 * passing(same, scoreAtFar(different, 1e-3)) / same.size();
+}
+
+// One probe under the station's rule, against the whole base and against the base without his
+// own identity (as a stranger).
+struct Attempt {
+  bool genuine = false, confirmed = false;
+  long bestOther = -1;     // the best record of another identity (whole base)
+  long best = -1;          // the best record (whole base)
+  float bestSim = 0;
+  float ownBest = 0;       // the best similarity to his own models
+  long strangerBest = -1;  // the best record with his identity left out of the base
+  float strangerSim = 0, strangerRank = -INFINITY, otherRank = -INFINITY;
+  float strangerScore = NAN;
+};
+
+Attempt attemptOf(const LabelledSet& set, const Scale& scale, const Scorer& full, const Scorer& stranger,
+                  std::size_t p, float limit) {
+  const QString& who = set.rows[p].identity;
+  Attempt a;
+  float bestRank = -INFINITY;
+  for (std::size_t m = 0; m < set.rows.size(); ++m) {
+    if (!full.inBase(m)) continue;
+    const bool own = set.rows[m].identity == who;
+    // Every probe of an identity with models is a genuine attempt (a picture without a face fails).
+    a.genuine = a.genuine || own;
+    if (!set.rows[p].descriptor) continue;
+    const float r = full.rank(p, m);
+    if (own) a.ownBest = std::max(a.ownBest, scale.similarity(full.decision(p, m)));
+    if (r > bestRank) bestRank = r, a.best = long(m);
+    if (!own && r > a.otherRank) a.otherRank = r, a.bestOther = long(m);
+    if (stranger.inBase(m)) {
+      const float sr = stranger.rank(p, m);
+      if (sr > a.strangerRank) a.strangerRank = sr, a.strangerBest = long(m);
+    }
+  }
+  if (a.best >= 0) a.bestSim = scale.similarity(full.decision(p, std::size_t(a.best)));
+  if (a.strangerBest >= 0) {
+    a.strangerScore = stranger.decision(p, std::size_t(a.strangerBest));
+    a.strangerSim = scale.similarity(a.strangerScore);
+  }
+  a.confirmed = a.best >= 0 && set.rows[std::size_t(a.best)].identity == who && a.bestSim >= limit;
+  return a;
+}
+
+// Whether any attempt of [at, end) matched a record of the claimed record's identity at the limit.
+bool anyAccepts(const LabelledSet& set, const std::vector<Attempt>& attempts, std::size_t at, std::size_t end,
+                long claim, long Attempt::*record, float Attempt::*similarity, float limit) {
+  if (claim < 0) return false;
+  for (std::size_t k = at; k < end; ++k) {
+    const Attempt& a = attempts[k];
+    if (a.*record >= 0 && set.rows[std::size_t(a.*record)].identity == set.rows[std::size_t(claim)].identity &&
+        a.*similarity >= limit)
+      return true;
+  }
+  return false;
+}
+
+// The barcode shown through a check-in: that of the best match over its attempts.
+long claimOf(const std::vector<Attempt>& attempts, std::size_t at, std::size_t end, long Attempt::*record,
+             float Attempt::*rank) {
+  long claim = -1;
+  float claimRank = -INFINITY;
+  for (std::size_t k = at; k < end; ++k)
+    if (attempts[k].*record >= 0 && attempts[k].*rank > claimRank) claimRank = attempts[k].*rank, claim = attempts[k].*record;
+  return claim;
+}
+
+// Check-ins: three consecutive probes of one identity; accepted when any attempt is. An impostor
+// or stranger shows one barcode throughout: that of his best match over the three.
+void countCheckIns(const LabelledSet& set, const std::vector<Attempt>& attempts, float limit, SetFigures& f) {
+  for (std::size_t at = 0; at < attempts.size(); at += 3) {
+    const std::size_t end = std::min(attempts.size(), at + 3);
+    if (attempts[at].genuine) {
+      ++f.genuineCheckIns;
+      bool ok = false;
+      float best = 0;
+      for (std::size_t k = at; k < end; ++k)
+        if (attempts[k].confirmed) ok = true, best = std::max(best, attempts[k].bestSim);
+      const long claim = claimOf(attempts, at, end, &Attempt::bestOther, &Attempt::otherRank);
+      f.confirmedCheckIns += ok;
+      f.impostorCheckInsAccepted += anyAccepts(set, attempts, at, end, claim, &Attempt::best, &Attempt::bestSim, limit);
+      f.worstGenuineCheckIn = std::min(f.worstGenuineCheckIn, ok ? best : 0.f);
+    }
+    ++f.strangerCheckIns;
+    const long claim = claimOf(attempts, at, end, &Attempt::strangerBest, &Attempt::strangerRank);
+    f.strangerCheckInsAccepted +=
+        anyAccepts(set, attempts, at, end, claim, &Attempt::strangerBest, &Attempt::strangerSim, limit);
+  }
+}
+
+}  // namespace
+
 SetFigures measure(const LabelledSet& set, const Scale& scale, double minimum, bool printEvery) {
   SetFigures f;
   const float limit = float(minimum / 100);
-  // Pairs: the whole set is the base.
-  {
-    const Scorer scorer(set, scale, std::vector<char>(set.rows.size(), 1));
-    std::vector<float> same, different;
-    for (std::size_t i = 0; i < set.rows.size(); ++i)
-      for (std::size_t j = i + 1; j < set.rows.size(); ++j) {
-        float s = scorer.decision(i, j);
-        if (std::isnan(s)) s = -INFINITY;
-        const float sim = scale.similarity(s);
-        if (printEvery) std::printf("%s\t%s\t%.4f\n", qPrintable(set.rows[i].file), qPrintable(set.rows[j].file), sim);
-        const bool pass = sim >= limit;
-        if (set.rows[i].identity == set.rows[j].identity) {
-          ++f.same, f.samePass += pass;
-          same.push_back(s);
-        } else {
-          ++f.different, f.differentPass += pass;
-          different.push_back(s);
-        }
-      }
-    std::sort(same.begin(), same.end());
-    std::sort(different.begin(), different.end());
-    f.sameAtOwnFmr = same.empty() ? 0 : 100.0 * passing(same, scoreAtFar(different, 1e-3)) / same.size();
-  }
+  measurePairs(set, scale, limit, printEvery, f);
   // The station's rule: the first `identify` pictures of each identity are its models.
   const std::size_t n = set.rows.size();
   std::vector<char> model(n, 0);
@@ -332,14 +426,6 @@ SetFigures measure(const LabelledSet& set, const Scale& scale, double minimum, b
   for (std::size_t i = 0; i < n; ++i) f.models += model[i] && set.rows[i].descriptor;
   const Scorer full(set, scale, model);
   std::map<QString, std::unique_ptr<Scorer>> without;  // the base without one identity
-  struct Attempt {
-    bool genuine = false, confirmed = false;
-    long bestOther = -1;     // the best record of another identity (whole base)
-    long best = -1;          // the best record (whole base)
-    float bestSim = 0;
-    long strangerBest = -1;  // the best record with his identity left out of the base
-    float strangerSim = 0, strangerRank = -INFINITY, otherRank = -INFINITY;
-  };
   std::map<QString, std::vector<Attempt>> byIdentity;
   for (std::size_t p = 0; p < n; ++p) {
     if (model[p]) continue;
@@ -351,37 +437,11 @@ SetFigures measure(const LabelledSet& set, const Scale& scale, double minimum, b
         if (set.rows[j].identity == who) in[j] = 0;
       w = std::make_unique<Scorer>(set, scale, std::move(in));
     }
-    Attempt a;
-    float bestRank = -INFINITY, ownBest = 0;
-    for (std::size_t m = 0; m < n; ++m) {
-      if (!full.inBase(m) || !set.rows[p].descriptor) continue;
-      const float r = full.rank(p, m);
-      const bool own = set.rows[m].identity == who;
-      if (own) {
-        a.genuine = true;
-        ownBest = std::max(ownBest, scale.similarity(full.decision(p, m)));
-      }
-      if (r > bestRank) bestRank = r, a.best = long(m);
-      if (!own && r > a.otherRank) a.otherRank = r, a.bestOther = long(m);
-      if (w->inBase(m)) {
-        const float sr = w->rank(p, m);
-        if (sr > a.strangerRank) a.strangerRank = sr, a.strangerBest = long(m);
-      }
-    }
-    if (a.best >= 0) a.bestSim = scale.similarity(full.decision(p, std::size_t(a.best)));
-    if (a.strangerBest >= 0) {
-      const float score = w->decision(p, std::size_t(a.strangerBest));
-      a.strangerSim = scale.similarity(score);
-      f.strangerScores.push_back(std::isnan(score) ? -INFINITY : score);
-    }
-    a.confirmed = a.best >= 0 && set.rows[std::size_t(a.best)].identity == who && a.bestSim >= limit;
-    // Every probe of an identity with models is a genuine attempt (a picture without a face fails).
-    bool hasModels = false;
-    for (std::size_t m = 0; m < n; ++m) hasModels = hasModels || (full.inBase(m) && set.rows[m].identity == who);
-    a.genuine = hasModels;
+    const Attempt a = attemptOf(set, scale, full, *w, p, limit);
+    if (a.strangerBest >= 0) f.strangerScores.push_back(std::isnan(a.strangerScore) ? -INFINITY : a.strangerScore);
     if (a.genuine) {
       ++f.genuine, f.confirmed += a.confirmed;
-      f.worstGenuine = std::min(f.worstGenuine, ownBest);
+      f.worstGenuine = std::min(f.worstGenuine, a.ownBest);
       // An enrolled person showing the barcode of the colleague he resembles most.
       if (a.best >= 0 && set.rows[std::size_t(a.best)].identity != who && a.bestSim >= limit) ++f.impostorAccepted;
     }
@@ -389,48 +449,8 @@ SetFigures measure(const LabelledSet& set, const Scale& scale, double minimum, b
     f.strangerAccepted += a.strangerSim >= limit;
     f.bestStranger = std::max(f.bestStranger, a.strangerSim);
     byIdentity[who].push_back(a);
-    (void)ownBest;
   }
-  // Check-ins: three consecutive probes of one identity; accepted when any attempt is. An
-  // impostor or stranger shows one barcode throughout: that of his best match over the three.
-  for (auto& [who, attempts] : byIdentity) {
-    for (std::size_t at = 0; at < attempts.size(); at += 3) {
-      const std::size_t end = std::min(attempts.size(), at + 3);
-      if (attempts[at].genuine) {
-        ++f.genuineCheckIns;
-        bool ok = false, impostor = false;
-        float best = 0;
-        long claim = -1;
-        float claimRank = -INFINITY;
-        for (std::size_t k = at; k < end; ++k) {
-          ok = ok || attempts[k].confirmed;
-          if (attempts[k].confirmed) best = std::max(best, attempts[k].bestSim);
-          if (attempts[k].bestOther >= 0 && attempts[k].otherRank > claimRank)
-            claimRank = attempts[k].otherRank, claim = attempts[k].bestOther;
-        }
-        for (std::size_t k = at; k < end && claim >= 0; ++k)
-          impostor = impostor || (attempts[k].best >= 0 &&
-                                  set.rows[std::size_t(attempts[k].best)].identity == set.rows[std::size_t(claim)].identity &&
-                                  attempts[k].bestSim >= limit);
-        f.confirmedCheckIns += ok;
-        f.impostorCheckInsAccepted += impostor;
-        f.worstGenuineCheckIn = std::min(f.worstGenuineCheckIn, ok ? best : 0.f);
-      }
-      ++f.strangerCheckIns;
-      long claim = -1;
-      float claimRank = -INFINITY;
-      for (std::size_t k = at; k < end; ++k)
-        if (attempts[k].strangerBest >= 0 && attempts[k].strangerRank > claimRank)
-          claimRank = attempts[k].strangerRank, claim = attempts[k].strangerBest;
-      bool accepted = false;
-      for (std::size_t k = at; k < end && claim >= 0; ++k)
-        accepted = accepted || (attempts[k].strangerBest >= 0 &&
-                                set.rows[std::size_t(attempts[k].strangerBest)].identity ==
-                                    set.rows[std::size_t(claim)].identity &&
-                                attempts[k].strangerSim >= limit);
-      f.strangerCheckInsAccepted += accepted;
-    }
-  }
+  for (const auto& [who, attempts] : byIdentity) countCheckIns(set, attempts, limit, f);
   return f;
 }
 
