@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "face/base_statistics.h"
+#include "face/face_base.h"
+#include "face/own_strangers.h"
 #include "face/sdk/fsdk.h"
 
 using namespace tavo;
@@ -91,5 +93,39 @@ void BM_StatisticsOfABuild(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StatisticsOfABuild)->Unit(benchmark::kMillisecond);
+
+std::vector<TFaceRecord> recordsOf(std::size_t n) {
+  std::vector<TFaceRecord> r(n);
+  for (std::size_t i = 0; i < n; ++i) r[i].id = int32_t(i + 1), r[i].fio = QString::number(i / 3);
+  return r;
+}
+
+// The base's own strangers measured afresh (after a build, a removal, a model that joins the
+// sample): the sample's 500 models each scored against the 10,000.
+void BM_OwnStrangersMeasuredAfresh(benchmark::State& state) {
+  const std::vector<TFaceRecord> records = recordsOf(kModels);
+  for (auto _ : state) {
+    OwnStrangerSample s;
+    s.rebuild(base().data(), records);
+    benchmark::DoNotOptimize(s.statistics(kModels / 3).mean);
+  }
+}
+BENCHMARK(BM_OwnStrangersMeasuredAfresh)->Unit(benchmark::kMillisecond);
+
+// A model appended to a base of 10,000: scored against the sample only.
+void BM_OwnStrangersFollowAnAppendedModel(benchmark::State& state) {
+  const std::vector<TFaceRecord> records = recordsOf(kModels);
+  OwnStrangerSample s;
+  s.rebuild(base().data(), records);
+  const std::vector<float> extra = unitDescriptors(1, 3);
+  TFaceRecord r;
+  r.id = int32_t(kModels + 1);
+  r.fio = QStringLiteral("new");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(s.appended(extra.data(), r));
+    benchmark::DoNotOptimize(s.statistics(kModels / 3).mean);
+  }
+}
+BENCHMARK(BM_OwnStrangersFollowAnAppendedModel);
 
 }  // namespace

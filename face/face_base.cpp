@@ -163,6 +163,7 @@ void FaceBase::ClearDatabase() {
   descriptors_.clear();
   descriptors_.shrink_to_fit();
   statistics_.clear();
+  ownStrangersStale_ = matchCentreStale_ = true;
 }
 
 void FaceBase::reserve(std::size_t n) {
@@ -183,7 +184,11 @@ void FaceBase::append(TFaceRecord record) {
     descriptors_.resize(records_.size() * fsdk::kDescriptorSize);
     throw;
   }
-  statistics_.add(descriptors_.data() + (records_.size() - 1) * fsdk::kDescriptorSize, records_.back().fio);
+  const float* added = descriptors_.data() + (records_.size() - 1) * fsdk::kDescriptorSize;
+  statistics_.add(added, records_.back().fio);
+  matchCentreStale_ = true;
+  // A build appends thousands: the sample is measured once, at its first use.
+  if (!ownStrangersStale_ && !ownStrangers_.appended(added, records_.back())) ownStrangersStale_ = true;
 }
 
 bool FaceBase::enrolPicture(const PictureTemplate& p, const QString& fileName, int id, const QString& fio) {
@@ -405,6 +410,7 @@ void FaceBase::Button19Click() {
     if (t.isOpen()) walkModels(counter);
   }
   if (lastBuild_.stopped) return;  // not ready: no end line, no "ArrayOk.txt"
+  matchCentre();  // the scale of the new base, worked out now rather than in the first check-in
   station_.showLog(QStringLiteral("  end - LUX"));
   station_.memoOut.clear();
   station_.memoOut.saveOrThrow(joinPath(station_.settings.flagDir, QStringLiteral("ArrayOk.txt")));
@@ -415,11 +421,13 @@ std::size_t FaceBase::forget(qint64 id) {
   for (std::size_t i = records_.size(); i-- > 0;) {
     if (records_[i].id != id) continue;
     statistics_.remove(descriptors_.data() + i * fsdk::kDescriptorSize, records_[i].fio);
+    matchCentreStale_ = true;
     records_.erase(records_.begin() + long(i));
     const auto at = descriptors_.begin() + long(i * fsdk::kDescriptorSize);
     descriptors_.erase(at, at + fsdk::kDescriptorSize);
     ++gone;
   }
+  if (gone && !ownStrangersStale_) ownStrangers_.removed(id, descriptors_.data(), records_);
   facesAhead_ = std::max(0, facesAhead_ - int(gone));
   if (data_.isOpen()) TemplateStore(data_.database()).forget(id);
   return gone;
@@ -453,7 +461,15 @@ FaceBase::Match FaceBase::bestMatch(const float* probe, float minSimilarity) con
 }
 
 const fsdk::Centre& FaceBase::matchCentre() const {
-  return fsdk::kCentreOnBase ? statistics_.centre() : fsdk::priorCentre();
+  if (!matchCentreStale_) return matchCentre_;
+  matchCentre_ = fsdk::kCentreOnBase ? statistics_.centre() : fsdk::priorCentre();
+  if (fsdk::kOwnStrangerMinimum) {
+    if (ownStrangersStale_) ownStrangers_.rebuild(descriptors_.data(), records_);
+    ownStrangersStale_ = false;
+    matchCentre_.shift = fsdk::ownMinimumShift(ownStrangers_.statistics(statistics_.people()));
+  }
+  matchCentreStale_ = false;
+  return matchCentre_;
 }
 
 FaceBase::Match FaceBase::bestMatchIn(const float* base, std::size_t count, const float* probe, float minSimilarity,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "face/base_statistics.h"
+#include "face/own_strangers.h"
 #include "face/sdk/fsdk.h"
 
 namespace cv {
@@ -115,7 +116,8 @@ class FaceBase {
   const std::vector<float>& descriptors() const { return descriptors_; }
   // The population the match scale measures from.
   const BaseStatistics& statistics() const { return statistics_; }
-  // The centre matches are measured from: the base's own when the calibration centres on it.
+  // The centre matches are measured from (the base's own when the calibration centres on it) and
+  // how far the base's own strangers move its minimum; worked out again after every change.
   const fsdk::Centre& matchCentre() const;
 
   // Appends a finished record (its template must come from the engine).
@@ -199,6 +201,10 @@ class FaceBase {
   std::vector<TFaceRecord> records_;
   std::vector<float> descriptors_;
   BaseStatistics statistics_;
+  mutable OwnStrangerSample ownStrangers_;
+  mutable bool ownStrangersStale_ = true;
+  mutable fsdk::Centre matchCentre_;
+  mutable bool matchCentreStale_ = true;
   QString label_;
   QString labelNote_;
   QByteArray networks_;  // digest of the networks the engine loaded (once per process)

@@ -34,15 +34,23 @@ void prepare(LabelledSet& set, bool quiet = false);
 
 // A scale: how two descriptors are scored, and the scores of the similarity knots.
 struct Scale {
-  enum Kind { Raw, Centred, Cohort, Combined };
+  enum Kind { Raw, Centred, Cohort, Combined, OwnStrangers };
   Kind kind = Centred;
   fsdk::Centre prior;       // Centred, Combined
   int shrink = 10;          // people
   float floor = -1;         // Combined: least raw cosine
   float knot90 = 0.75f, knot75 = 0.51f, knot70 = 0.46f, knot50 = 0.30f, knot0 = 0;
   float far[4] = {0.28f, 0.47f, 0.51f, 0.53f};  // scores at 1e-1, 1e-2, 1e-3, 1e-4
+  // OwnStrangers: the knots above are the fixed table (knot75 the one a base of unknown people
+  // gets); a base of its own moves them to max(ownFloor, ownStrangers + ownMargin), shrunk toward
+  // knot75 for few people (`shrink`), where ownStrangers is the score at which ownRate of the
+  // base's own models pass against the models of the other people.
+  float ownFloor = 0.47f, ownMargin = 0.f;
+  double ownRate = 0.01;
 
   float similarity(float score) const;
+  // The scale a station with this base uses (itself but for OwnStrangers). `model`: the base.
+  Scale forBase(const LabelledSet& set, const std::vector<char>& model) const;
   static Scale shipped();  // the engine's own
   static const char* name(Kind kind);
 };

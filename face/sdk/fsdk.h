@@ -131,11 +131,13 @@ float squaredDistance(const float* a, const float* b);
 // The match scale. Descriptors are measured from a centre, the mean of the population they are
 // compared in (the station's template base, shrunk toward a prior mean of many populations while
 // the base holds few people): the score of two descriptors is the cosine of their differences from
-// the centre. What a raw cosine means moves with the camera, the light and the people; measured
-// from the population's own mean, different-person scores sit near 0 on every population.
+// the centre (the raw cosine when the calibration's prior is zero and it does not centre on the
+// base). What a score means moves with the camera, the light and the people, so a base also moves
+// its minimum by `shift` (see ownMinimumShift).
 struct Centre {
   Descriptor mean{};
   float norm2 = 0;  // |mean|^2
+  float shift = 0;  // added to every knot of the scale but the top one (1 stays 1)
 };
 // The prior centre (no base, or FSDK_MatchFaces, which knows no base).
 const Centre& priorCentre();
@@ -149,9 +151,30 @@ Centre centreOf(const double* baseMean, std::size_t people, const Centre& prior 
                 int shrink = kShrinkPeople);
 // The score of two unit descriptors measured from a centre, -1..1 (NaN for a NaN descriptor).
 float centredScore(const float* a, const float* b, const Centre& centre);
-// Calibrated mapping from the score to the similarity 0..1 (increasing; 1 at score 1) and back.
+// Calibrated mapping from the score to the similarity 0..1 (increasing; 1 at score 1) and back,
+// on the fixed table or on a base's table moved by `shift`.
 float similarityOfScore(float score);
+float similarityOfScore(float score, float shift);
 float scoreOfSimilarity(float similarity);
+
+// The base's own strangers: for each model (or a fixed sample of them), its best score against
+// the models of the other people, what a stranger who resembles him would score. Their mean and
+// spread say how alike the people of this base look to this camera.
+struct OwnStrangers {
+  double mean = 0, spread = 0;
+  std::size_t people = 0;  // barcodes in the base
+};
+// Whether the calibration moves a base's minimum by its own strangers, by how many spreads above
+// their mean, and the least score it goes to.
+extern const bool kOwnStrangerMinimum;
+extern const float kOwnMarginSpreads, kOwnFloorScore;
+// How far a base's minimum moves from the fixed one: to kOwnMargin spreads above its strangers'
+// mean, trusted for people / (people + kShrinkPeople) (the fixed minimum for the rest), never
+// under the floor where one different-person pair in a thousand passes on every development set
+// nor above the fixed 0.90 knot. A base of one person has no strangers of its own: 0.
+float ownMinimumShift(const OwnStrangers& own);
+// Raw cosines of the probe to each of `count` descriptors.
+void rawScores(const float* probe, const float* base, std::size_t count, float* out);
 
 // 1:N scan over `count` descriptors stored contiguously (count * kDescriptorSize floats),
 // measured from `centre`: the first index with the greatest similarity at or above minSimilarity,

@@ -26,6 +26,8 @@ struct FarPoint {
 #include "face/sdk/scale_calibration.inc"
 constexpr int kKnotCount = sizeof(kKnots) / sizeof(kKnots[0]);
 static_assert(sizeof(kPriorMean) / sizeof(kPriorMean[0]) == kDescriptorSize);
+// A base's own strangers are scored on the raw cosine (face/own_strangers.cpp).
+static_assert(!(kOwnStrangers && kCentreOnOwnBase));
 
 using v4 = float __attribute__((vector_size(16)));
 
@@ -85,6 +87,8 @@ FSDK_FaceTemplate templateOf(const Descriptor& d) {
 
 const int kShrinkPeople = kShrink;
 const bool kCentreOnBase = kCentreOnOwnBase;
+const bool kOwnStrangerMinimum = kOwnStrangers;
+const float kOwnMarginSpreads = kOwnMargin, kOwnFloorScore = kOwnFloor;
 
 const Centre& priorCentre() {
   static const Centre prior = [] {
@@ -181,6 +185,45 @@ float similarityOfScore(float score) {
   return 0.f;
 }
 
+float similarityOfScore(float score, float shift) {
+  if (shift == 0) return similarityOfScore(score);
+  if (std::isnan(score)) return 0.f;
+  // The table moved: every knot but the top one by `shift`, the 0.90 knot kept 49 % of the way
+  // from the minimum to the top, as the calibration puts it.
+  Knot k[kKnotCount];
+  std::copy(std::begin(kKnots), std::end(kKnots), k);
+  for (int i = 1; i < kKnotCount; ++i) k[i].score += shift;
+  k[1].score = k[2].score + 0.49f * (k[0].score - k[2].score);
+  if (score >= k[0].score) return k[0].similarity;
+  for (int i = 1; i < kKnotCount; ++i)
+    if (score >= k[i].score) {
+      const float t = (k[i - 1].score - score) / (k[i - 1].score - k[i].score);
+      return std::clamp(k[i - 1].similarity + t * (k[i].similarity - k[i - 1].similarity), 0.f, 1.f);
+    }
+  return 0.f;
+}
+
+float ownMinimumShift(const OwnStrangers& own) {
+  if (!kOwnStrangerMinimum || own.people < 2 || !std::isfinite(own.mean) || !std::isfinite(own.spread)) return 0;
+  const double fixed = kKnots[2].score;
+  const double w = double(own.people) / double(own.people + std::size_t(std::max(kShrink, 0)));
+  const double minimum = w * (own.mean + kOwnMargin * own.spread) + (1 - w) * fixed;
+  return float(std::clamp(minimum, double(kOwnFloor), double(kKnots[1].score)) - fixed);
+}
+
+void rawScores(const float* probe, const float* base, std::size_t count, float* out) {
+  for (std::size_t n = 0; n < count; ++n) {
+    const float* b = base + n * kDescriptorSize;
+    v4 s0 = {0, 0, 0, 0}, s1 = s0;
+    for (int i = 0; i < kDescriptorSize; i += 8) {
+      s0 += load4(probe + i) * load4(b + i);
+      s1 += load4(probe + i + 4) * load4(b + i + 4);
+    }
+    const v4 s = s0 + s1;
+    out[n] = (s[0] + s[1]) + (s[2] + s[3]);
+  }
+}
+
 float scoreOfSimilarity(float similarity) {
   if (similarity >= 1) return kKnots[0].score;
   if (similarity <= 0) return kKnots[kKnotCount - 1].score;
@@ -227,7 +270,7 @@ ScanResult findBest(const float* probe, const float* base, std::size_t count, fl
     }
   }
   if (bestIndex < 0) return result;
-  const float similarity = similarityOfScore(best);
+  const float similarity = similarityOfScore(best, centre.shift);
   if (similarity == 0) bestIndex = 0;  // all records score 0: the first one leads
   if (similarity < minSimilarity) return result;
   result.index = bestIndex;
@@ -237,7 +280,7 @@ ScanResult findBest(const float* probe, const float* base, std::size_t count, fl
 
 void similarities(const float* probe, const float* base, std::size_t count, float* out, const Centre& centre) {
   const ProbeTerms t = probeTerms(probe, centre);
-  for (std::size_t i = 0; i < count; ++i) out[i] = similarityOfScore(scoreOf(base + i * kDescriptorSize, probe, t, centre));
+  for (std::size_t i = 0; i < count; ++i) out[i] = similarityOfScore(scoreOf(base + i * kDescriptorSize, probe, t, centre), centre.shift);
 }
 
 }  // namespace fsdk

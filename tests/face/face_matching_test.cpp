@@ -25,8 +25,8 @@ class MatchingTest : public FaceBaseFixture {
     QFile::remove(target);
     ASSERT_TRUE(QFile::copy(photo, target));
   }
-  // What the record-by-record comparison gives, measured from the base's centre: the first record
-  // with the greatest similarity above 0.
+  // What the record-by-record comparison gives, measured from the base's centre on the base's own
+  // scale: the first record with the greatest similarity above 0.
   Result bruteForce(const QString& probePhoto) {
     const PictureTemplate p = templateOfPicture(probePhoto, station.settings.threshold, kProbeScale);
     Result r{0, 0, QString()};
@@ -35,7 +35,8 @@ class MatchingTest : public FaceBaseFixture {
     float best = 0;
     for (const auto& rec : base->FaceList()) {
       const auto d = fsdk::descriptorOf(rec.Template);
-      const float s = fsdk::similarityOfScore(fsdk::centredScore(probe->data(), d->data(), base->matchCentre()));
+      const fsdk::Centre& c = base->matchCentre();
+      const float s = fsdk::similarityOfScore(fsdk::centredScore(probe->data(), d->data(), c), c.shift);
       if (s > best) {
         best = s;
         r.id = rec.id;

@@ -1,0 +1,101 @@
+#include "face/own_strangers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "face/face_base.h"
+
+namespace tavo {
+namespace {
+
+constexpr float kSamePhoto = 0.99f;
+
+bool usable(const float* d) {
+  for (int i = 0; i < fsdk::kDescriptorSize; ++i)
+    if (!std::isfinite(d[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+OwnStrangerSample::Probe OwnStrangerSample::measured(std::size_t i, const float* descriptors,
+                                                     const std::vector<TFaceRecord>& records) {
+  Probe p;
+  p.id = records[i].id;
+  p.person = records[i].fio;
+  std::memcpy(p.descriptor.data(), descriptors + i * fsdk::kDescriptorSize, sizeof p.descriptor);
+  std::vector<float> scores(records.size());
+  fsdk::rawScores(p.descriptor.data(), descriptors, records.size(), scores.data());
+  for (std::size_t j = 0; j < records.size(); ++j)
+    if (records[j].fio != p.person && scores[j] < kSamePhoto && scores[j] > p.best) p.best = scores[j], p.bestId = records[j].id;
+  return p;
+}
+
+void OwnStrangerSample::rebuild(const float* descriptors, const std::vector<TFaceRecord>& records) {
+  std::vector<std::size_t> usableRecords;
+  for (std::size_t i = 0; i < records.size(); ++i)
+    if (usable(descriptors + i * fsdk::kDescriptorSize)) usableRecords.push_back(i);
+  const std::size_t size = std::min(usableRecords.size(), kSize);
+  std::partial_sort(usableRecords.begin(), usableRecords.begin() + long(size), usableRecords.end(),
+                    [&](std::size_t a, std::size_t b) { return records[a].id < records[b].id; });
+  probes_.assign(size, Probe{});
+  // Each probe is measured on its own: the threads only share the work, never a result.
+  const std::size_t workers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+  std::vector<std::thread> threads;
+  for (std::size_t w = 0; w < workers; ++w)
+    threads.emplace_back([&, w] {
+      for (std::size_t k = w; k < size; k += workers) probes_[k] = measured(usableRecords[k], descriptors, records);
+    });
+  for (std::thread& t : threads) t.join();
+}
+
+bool OwnStrangerSample::appended(const float* descriptor, const TFaceRecord& record) {
+  if (!usable(descriptor)) return true;  // never matches, never counts
+  if (probes_.size() < kSize || record.id < probes_.back().id) return false;
+  for (Probe& p : probes_) {
+    float score = 0;
+    fsdk::rawScores(p.descriptor.data(), descriptor, 1, &score);
+    if (record.fio != p.person && score < kSamePhoto && score > p.best) p.best = score, p.bestId = record.id;
+  }
+  return true;
+}
+
+void OwnStrangerSample::removed(qint64 id, const float* descriptors, const std::vector<TFaceRecord>& records) {
+  const auto gone = std::find_if(probes_.begin(), probes_.end(), [id](const Probe& p) { return p.id == id; });
+  if (gone != probes_.end()) {
+    const qint64 newest = probes_.back().id;
+    probes_.erase(gone);
+    // The next oldest model of the base joins the sample.
+    long next = -1;
+    for (std::size_t i = 0; i < records.size(); ++i)
+      if (records[i].id > newest && usable(descriptors + i * fsdk::kDescriptorSize) &&
+          (next < 0 || records[i].id < records[std::size_t(next)].id))
+        next = long(i);
+    if (next >= 0) probes_.push_back(measured(std::size_t(next), descriptors, records));
+  }
+  for (Probe& p : probes_) {
+    if (p.bestId != id) continue;
+    const auto at = std::find_if(records.begin(), records.end(), [&p](const TFaceRecord& r) { return r.id == p.id; });
+    if (at != records.end()) p = measured(std::size_t(at - records.begin()), descriptors, records);
+  }
+}
+
+fsdk::OwnStrangers OwnStrangerSample::statistics(std::size_t people) const {
+  fsdk::OwnStrangers own;
+  own.people = people;
+  double sum = 0, sum2 = 0;
+  std::size_t n = 0;
+  for (const Probe& p : probes_)
+    if (std::isfinite(p.best)) sum += p.best, sum2 += double(p.best) * p.best, ++n;
+  if (n == 0) {
+    own.people = 0;  // nobody to compare with: the fixed minimum
+    return own;
+  }
+  own.mean = sum / double(n);
+  own.spread = std::sqrt(std::max(sum2 / double(n) - own.mean * own.mean, 0.0));
+  return own;
+}
+
+}  // namespace tavo
