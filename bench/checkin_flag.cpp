@@ -37,7 +37,9 @@ class Station {
     QFile::remove(arrayOk());
     p_.setProcessEnvironment(test::headlessStationEnvironment(dir_));
     p_.setWorkingDirectory(dir_);
-    p_.setStandardOutputFile(QProcess::nullDevice());
+    // $TAVO_BENCH_STATION_LOG keeps the station's log lines (with their times) for a breakdown.
+    const QString log = qEnvironmentVariable("TAVO_BENCH_STATION_LOG");
+    p_.setStandardOutputFile(log.isEmpty() ? QProcess::nullDevice() : log, QIODevice::Append);
     p_.setStandardErrorFile(QProcess::nullDevice());
     p_.start(dir_ + "/tavolin", {"--headless", "--program-dir", dir_});
     if (!p_.waitForStarted(10000)) return false;

@@ -620,8 +620,8 @@ void printScale(const Scale& s) {
               s.knot90, s.knot75, s.knot70, s.knot50, s.knot0, s.far[0], s.far[1], s.far[2], s.far[3]);
   if (s.kind == Scale::Combined) std::printf("; raw floor %.4f", s.floor);
   if (s.kind == Scale::OwnStrangers)
-    std::printf("; a base of its own: above %.2f %% of its own strangers by %+.4f, floor %.4f", 100 * s.ownRate,
-                s.ownMargin, s.ownFloor);
+    std::printf("; a base of its own: its strangers' centre + %.4f spreads (quantile rule: at %.2f %%), floor %.4f",
+                s.ownMargin, 100 * s.ownRate, s.ownFloor);
   std::printf("\n");
 }
 

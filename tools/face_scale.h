@@ -1,6 +1,6 @@
 #pragma once
-// Measuring match scales on labelled sets: the station's own (the base's centre, face/sdk),
-// the candidates it was chosen among, their calibration on several sets at once and the
+// Measuring match scales on labelled sets: the station's own (face/sdk: the raw cosine, the
+// minimum moved by the base's own strangers), the candidates it was chosen among, their calibration on several sets at once and the
 // estimate on a set left out of the fit.
 #include <QString>
 #include <QStringList>
@@ -42,9 +42,9 @@ struct Scale {
   float knot90 = 0.75f, knot75 = 0.51f, knot70 = 0.46f, knot50 = 0.30f, knot0 = 0;
   float far[4] = {0.28f, 0.47f, 0.51f, 0.53f};  // scores at 1e-1, 1e-2, 1e-3, 1e-4
   // OwnStrangers: the knots above are the fixed table (knot75 the one a base of unknown people
-  // gets); a base of its own moves them to max(ownFloor, ownStrangers + ownMargin), shrunk toward
-  // knot75 for few people (`shrink`), where ownStrangers is the score at which ownRate of the
-  // base's own models pass against the models of the other people.
+  // gets); a base moves them to its own strangers' centre + ownMargin spreads (the best scores of
+  // its models against the other people's: mean and standard deviation, or as $TAVO_OWN_STAT
+  // says), shrunk toward knot75 for few people (`shrink`), between ownFloor and knot90.
   float ownFloor = 0.47f, ownMargin = 0.f;
   double ownRate = 0.01;
 
