@@ -121,7 +121,7 @@ constexpr uint32_t kTemplateVersion = 2;
 // descriptor network; the match scale is applied when comparing, so it is not part of it).
 // Templates of another engine version are never compared (FSDKE_TEMPLATE_MISMATCH) and stored
 // ones never reused.
-constexpr uint32_t kEngineVersion = 3;
+constexpr uint32_t kEngineVersion = 4;
 std::optional<Descriptor> descriptorOf(const FSDK_FaceTemplate& faceTemplate);
 FSDK_FaceTemplate templateOf(const Descriptor& descriptor);
 

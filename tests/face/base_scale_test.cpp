@@ -168,14 +168,14 @@ TEST_F(BaseScaleTest, ModelsComingAndGoingMoveTheScaleAsARebuildWould) {
 TEST_F(BaseScaleTest, OneRoomAsksMoreOfAFaceThanPortraitsDo) {
   // Seven people filmed by one web camera in one room look alike to it: their base raises its
   // minimum above the fixed one. Ten portraits of well-known men lower theirs nearly to the floor.
-  // `tavolin-face eval` gives nuaa 0.6001 and lfw10 0.4741 (docs/accuracy.md); the station's
+  // `tavolin-face eval` gives nuaa 0.5839 and lfw10 0.4725 (docs/accuracy.md); the station's
   // models are made from the stored photos at the base's scale, the tool's from the pictures, so
   // the station's figures are near those, not equal.
   const float fixedMinimum = fsdk::scoreOfSimilarity(0.75f);
   enrolFirstThreeOf(QStringLiteral("nuaa"));
   ASSERT_EQ(base->size(), 21u);
   EXPECT_GT(base->matchCentre().shift, 0.02f);
-  EXPECT_NEAR(fixedMinimum + base->matchCentre().shift, 0.6001f, 0.02f);
+  EXPECT_NEAR(fixedMinimum + base->matchCentre().shift, 0.5839f, 0.02f);
   const Result own = recognize(*base, data("nuaa/real/0002/0002_01_00_01_109.jpg"));
   EXPECT_GE(own.percent, 75);
 
