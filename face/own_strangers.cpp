@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "face/face_base.h"
@@ -41,14 +42,25 @@ void OwnStrangerSample::rebuild(const float* descriptors, const std::vector<TFac
   std::partial_sort(usableRecords.begin(), usableRecords.begin() + long(size), usableRecords.end(),
                     [&](std::size_t a, std::size_t b) { return records[a].id < records[b].id; });
   probes_.assign(size, Probe{});
-  // Each probe is measured on its own: the threads only share the work, never a result.
+  // Each probe is measured on its own: the threads only share the work, never a result. A
+  // failure (out of memory) reaches the caller as it would without threads.
   const std::size_t workers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+  std::vector<std::exception_ptr> failures(workers);
   std::vector<std::thread> threads;
   for (std::size_t w = 0; w < workers; ++w)
     threads.emplace_back([&, w] {
-      for (std::size_t k = w; k < size; k += workers) probes_[k] = measured(usableRecords[k], descriptors, records);
+      try {
+        for (std::size_t k = w; k < size; k += workers) probes_[k] = measured(usableRecords[k], descriptors, records);
+      } catch (...) {
+        failures[w] = std::current_exception();
+      }
     });
   for (std::thread& t : threads) t.join();
+  for (const std::exception_ptr& f : failures)
+    if (f) {
+      probes_.clear();
+      std::rethrow_exception(f);
+    }
 }
 
 bool OwnStrangerSample::appended(const float* descriptor, const TFaceRecord& record) {
