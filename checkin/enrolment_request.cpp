@@ -28,6 +28,8 @@ int barcodeColumnWidth() {
   return c ? c->textLength : 13;
 }
 
+}  // namespace
+
 // The series pictures lie in a folder other machines write to: each is read once, and what the
 // comparison, the face check, the model file and the template base see is a copy of those bytes
 // in the station's own "Temp" (its program folder, which nobody else writes), never the shared
@@ -54,8 +56,6 @@ class PrivateCopies {
   QString folder_;
   QStringList made_;
 };
-
-}  // namespace
 
 QString pictureNameProblem(const QString& name) { return barcodeProblem(name); }
 
@@ -103,105 +103,120 @@ void EnrolmentRequest::answer(bool enrolled, double percent, bool baseFull) {
   memo.saveOrThrow(joinPath(station_.settings.flagDir, QLatin1String(kEnrolmentAnswer)));
 }
 
-EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
+// The three lines of "user.txt": the barcode, the picked picture and the confirmation. Both
+// names name files (the barcode the model's rows and the office system's answers, the picture a
+// file of the flag folder): neither may reach outside it. Only the length is left to the
+// refusal in handle().
+EnrolmentRequest::Lines EnrolmentRequest::readLines(const QStringList& lines) {
   if (lines.size() < 3)
     fail(QStringLiteral("user.txt: %1 line(s), 3 expected (barcode, picture, confirmation)").arg(lines.size()));
-  const QString ean = lines[0];
-  const QString picked = lines[1];
-  const bool regardless = lines[2] == QString::fromUtf8(kEnrolRegardless);
-  // Both lines name files: the barcode the model's rows and the office system's answers, the
-  // picture a file of the flag folder. Neither may reach outside it.
-  // (Only the length is left to the refusal below.)
-  if (const QString p = barcodeProblem(ean.left(kMaxBarcodeLength)); !p.isEmpty())
-    fail(QStringLiteral("user.txt: the barcode \"%1\" cannot be used: %2").arg(ean, p));
-  if (const QString p = pictureNameProblem(picked); !p.isEmpty())
-    fail(QStringLiteral("user.txt: the picture name \"%1\" cannot be used: %2").arg(picked, p));
-  station_.settings.ean = ean;
+  Lines l{lines[0], lines[1], lines[2] == QString::fromUtf8(kEnrolRegardless)};
+  if (const QString p = barcodeProblem(l.ean.left(kMaxBarcodeLength)); !p.isEmpty())
+    fail(QStringLiteral("user.txt: the barcode \"%1\" cannot be used: %2").arg(l.ean, p));
+  if (const QString p = pictureNameProblem(l.picked); !p.isEmpty())
+    fail(QStringLiteral("user.txt: the picture name \"%1\" cannot be used: %2").arg(l.picked, p));
+  return l;
+}
 
-  EnrolmentOutcome out;
-  // A barcode that cannot be stored whole would give models nobody's check-in finds.
-  if (ean.isEmpty() || ean.size() > barcodeColumnWidth()) {
-    station_.showLog(QStringLiteral("user.txt: the barcode \"%1\" is refused: %2")
-                         .arg(ean.left(64), ean.isEmpty() ? QStringLiteral("empty")
-                                                          : QStringLiteral("longer than %1 characters").arg(barcodeColumnWidth())));
-    answer(false, 0);
-    return out;
-  }
+// A barcode that cannot be stored whole would give models nobody's check-in finds.
+bool EnrolmentRequest::barcodeStorable(const QString& ean) {
+  if (!ean.isEmpty() && ean.size() <= barcodeColumnWidth()) return true;
+  station_.showLog(QStringLiteral("user.txt: the barcode \"%1\" is refused: %2")
+                       .arg(ean.left(64), ean.isEmpty() ? QStringLiteral("empty")
+                                                        : QStringLiteral("longer than %1 characters").arg(barcodeColumnWidth())));
+  return false;
+}
 
+// The picked picture, read once and copied into "Temp" (its bytes in *bytes, the copy's host
+// path in *copy); the reason when there is none to enrol. Without it there is nothing the office
+// system's user agreed to enrol.
+QString EnrolmentRequest::keepPicked(const QString& picked, PrivateCopies& copies, QByteArray* bytes, QString* copy) {
   const QString flagDir = station_.settings.flagDir;
-  // The picked picture must be one a model can be made of; without it there is nothing the
-  // office system's user agreed to enrol.
-  QByteArray pickedBytes;
-  const QString pickedFile = hostPath(joinPath(flagDir, picked + kFaceSuffix));
-  if (!fileExists(joinPath(flagDir, picked + kFaceSuffix))) {
-    station_.showLog(QStringLiteral("user.txt: the picked picture %1 is missing").arg(picked + kFaceSuffix));
+  if (!fileExists(joinPath(flagDir, picked + kFaceSuffix))) return QStringLiteral("missing");
+  if (QString why = seriesPictureProblem(hostPath(joinPath(flagDir, picked + kFaceSuffix)), bytes); !why.isEmpty())
+    return QStringLiteral("refused: ") + why;
+  QString copyError;
+  *copy = copies.put(picked + kFaceSuffix, *bytes, &copyError);
+  if (copy->isEmpty()) fail(QStringLiteral("user.txt: cannot keep the picked picture: ") + copyError);
+  return {};
+}
+
+// The other series pictures Face101..Face105 become models after the picked one; a picture that
+// cannot be read or shows no face is skipped with a log line.
+void EnrolmentRequest::enrolSeries(const Lines& l, const QByteArray& pickedBytes, PrivateCopies& copies,
+                                   EnrolmentOutcome& out) {
+  const QString flagDir = station_.settings.flagDir;
+  // A request handled again after a crash (its file was not yet deleted) finds its pictures
+  // already enrolled: each becomes a model once.
+  auto enrolOnce = [&](const QString& file, const QByteArray& bytes) {
+    if (alreadyEnrolled(l.ean, bytes)) {
+      station_.showLog(QStringLiteral("user.txt: %1 is already a model of %2").arg(file, l.ean));
+      return;
+    }
+    NewModel(station_, data_, enroll, l.ean, PrivateCopies::nameOf(file), copies.folder());
+    out.enrolledPictures << file;
+  };
+  enrolOnce(l.picked + kFaceSuffix, pickedBytes);
+  for (int k = 101; k <= 105; ++k) {
+    const QString name = QStringLiteral("Face%1").arg(k);
+    if (name == l.picked || !fileExists(joinPath(flagDir, name + kFaceSuffix))) continue;
+    QByteArray bytes;
+    QString why = seriesPictureProblem(hostPath(joinPath(flagDir, name + kFaceSuffix)), &bytes);
+    QString copy;
+    if (why.isEmpty()) copy = copies.put(name + kFaceSuffix, bytes, &why);
+    if (why.isEmpty() && pictureProblem) why = pictureProblem(copy);
+    if (!why.isEmpty()) {
+      station_.showLog(QStringLiteral("user.txt: %1 is not enrolled: %2").arg(name + kFaceSuffix, why));
+      continue;
+    }
+    enrolOnce(name + kFaceSuffix, bytes);
+  }
+}
+
+EnrolmentOutcome EnrolmentRequest::handle(const QStringList& lines) {
+  const Lines l = readLines(lines);
+  station_.settings.ean = l.ean;
+  EnrolmentOutcome out;
+  if (!barcodeStorable(l.ean)) {
     answer(false, 0);
     return out;
   }
+
+  PrivateCopies copies(station_);
+  QByteArray pickedBytes;
+  QString pickedCopy;
   auto refusePicked = [&](const QString& why) {
-    station_.showLog(QStringLiteral("user.txt: the picked picture %1 is refused: %2").arg(picked + kFaceSuffix, why));
+    station_.showLog(QStringLiteral("user.txt: the picked picture %1 is %2").arg(l.picked + kFaceSuffix, why));
     answer(false, 0);
     return out;
   };
-  if (const QString why = seriesPictureProblem(pickedFile, &pickedBytes); !why.isEmpty()) return refusePicked(why);
-  PrivateCopies copies(station_);
-  QString copyError;
-  const QString pickedCopy = copies.put(picked + kFaceSuffix, pickedBytes, &copyError);
-  if (pickedCopy.isEmpty()) fail(QStringLiteral("user.txt: cannot keep the picked picture: ") + copyError);
+  if (const QString why = keepPicked(l.picked, copies, &pickedBytes, &pickedCopy); !why.isEmpty())
+    return refusePicked(why);
 
-  out.hadModels = !data_.activeModelsOf(ean).empty();
-
+  out.hadModels = !data_.activeModelsOf(l.ean).empty();
   int idModel = 0;
   double percent = 0;
   QString matched;
   // Mode 3: the picture in "Temp", the copy just made.
-  if (recognize) recognize(picked, 3, idModel, percent, matched);
+  if (recognize) recognize(l.picked, 3, idModel, percent, matched);
   // After the comparison, which has the face engine ready: a picture without a face would make
   // a model that never matches.
   if (pictureProblem) {
-    if (const QString why = pictureProblem(pickedCopy); !why.isEmpty()) return refusePicked(why);
+    if (const QString why = pictureProblem(pickedCopy); !why.isEmpty()) return refusePicked(QStringLiteral("refused: ") + why);
   }
   out.percent = percent;
   out.matchedEan = matched;
-
   if (out.hadModels)
-    out.enrolled = regardless || (percent >= kAddToExistingAtPercent && matched == ean);
+    out.enrolled = l.regardless || (percent >= kAddToExistingAtPercent && matched == l.ean);
   else
-    out.enrolled = regardless || percent < kRefuseNewAtPercent;
-
-  if (out.enrolled) {
-    // A request handled again after a crash (its file was not yet deleted) finds its pictures
-    // already enrolled: each becomes a model once.
-    auto enrolOnce = [&](const QString& file, const QByteArray& bytes) {
-      if (alreadyEnrolled(ean, bytes)) {
-        station_.showLog(QStringLiteral("user.txt: %1 is already a model of %2").arg(file, ean));
-        return;
-      }
-      NewModel(station_, data_, enroll, ean, PrivateCopies::nameOf(file), copies.folder());
-      out.enrolledPictures << file;
-    };
-    enrolOnce(picked + kFaceSuffix, pickedBytes);
-    for (int k = 101; k <= 105; ++k) {
-      const QString name = QStringLiteral("Face%1").arg(k);
-      if (name == picked || !fileExists(joinPath(flagDir, name + kFaceSuffix))) continue;
-      QByteArray bytes;
-      QString why = seriesPictureProblem(hostPath(joinPath(flagDir, name + kFaceSuffix)), &bytes);
-      QString copy;
-      if (why.isEmpty()) copy = copies.put(name + kFaceSuffix, bytes, &why);
-      if (why.isEmpty() && pictureProblem) why = pictureProblem(copy);
-      if (!why.isEmpty()) {
-        station_.showLog(QStringLiteral("user.txt: %1 is not enrolled: %2").arg(name + kFaceSuffix, why));
-        continue;
-      }
-      enrolOnce(name + kFaceSuffix, bytes);
-    }
-  }
+    out.enrolled = l.regardless || percent < kRefuseNewAtPercent;
+  if (out.enrolled) enrolSeries(l, pickedBytes, copies, out);
 
   const QString verdict = out.enrolled ? QStringLiteral("enrolled ") + out.enrolledPictures.join(QStringLiteral(", "))
                                        : QStringLiteral("refused");
   out.leftOutAtNextStart = !out.enrolledPictures.isEmpty() && leftOutAtNextStart && leftOutAtNextStart();
   station_.showLog(QStringLiteral("user.txt: %1 %2 (%3 %)%4")
-                       .arg(ean, verdict, Settings::realText(percent, station_.locale),
+                       .arg(l.ean, verdict, Settings::realText(percent, station_.locale),
                             out.leftOutAtNextStart ? QStringLiteral(", base full: left out at the next start") : QString()));
   answer(out.enrolled, percent, out.leftOutAtNextStart);
   return out;

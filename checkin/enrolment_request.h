@@ -9,6 +9,7 @@
 namespace tavo {
 
 class DataStore;
+class PrivateCopies;
 class Station;
 
 // Answer file of an enrolment request in the flag folder.
@@ -84,6 +85,14 @@ class EnrolmentRequest {
   EnrolmentOutcome handle(const QStringList& lines);
 
  private:
+  struct Lines {
+    QString ean, picked;
+    bool regardless = false;  // the office system's user confirmed: enrol whatever the match says
+  };
+  Lines readLines(const QStringList& lines);
+  bool barcodeStorable(const QString& ean);
+  QString keepPicked(const QString& picked, PrivateCopies& copies, QByteArray* bytes, QString* copy);
+  void enrolSeries(const Lines& l, const QByteArray& pickedBytes, PrivateCopies& copies, EnrolmentOutcome& out);
   // Reads a series picture once (the reader of outside files) and checks its size.
   QString seriesPictureProblem(const QString& hostFile, QByteArray* bytes) const;
   bool alreadyEnrolled(const QString& ean, const QByteArray& picture);
