@@ -1,8 +1,7 @@
 #pragma once
 // Measuring match scales on labelled sets: the station's own (face/sdk: the raw cosine, the
 // minimum moved by the base's own strangers), the candidates it was chosen among, their
-// calibration on several sets at once and the
-// estimate on a set left out of the fit.
+// calibration on several sets at once and the estimate on a set left out of the fit.
 #include <QString>
 #include <QStringList>
 #include <optional>
