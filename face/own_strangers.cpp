@@ -11,8 +11,6 @@
 namespace tavo {
 namespace {
 
-constexpr float kSamePhoto = 0.99f;
-
 bool usable(const float* d) {
   for (int i = 0; i < fsdk::kDescriptorSize; ++i)
     if (!std::isfinite(d[i])) return false;
@@ -20,6 +18,10 @@ bool usable(const float* d) {
 }
 
 }  // namespace
+
+void OwnStrangerSample::Probe::consider(float score, qint64 otherId, const QString& otherPerson) {
+  if (otherPerson != person && score < fsdk::kSamePhotoScore && score > best) best = score, bestId = otherId;
+}
 
 OwnStrangerSample::Probe OwnStrangerSample::measured(std::size_t i, const float* descriptors,
                                                      const std::vector<TFaceRecord>& records) {
@@ -29,8 +31,7 @@ OwnStrangerSample::Probe OwnStrangerSample::measured(std::size_t i, const float*
   std::memcpy(p.descriptor.data(), descriptors + i * fsdk::kDescriptorSize, sizeof p.descriptor);
   std::vector<float> scores(records.size());
   fsdk::rawScores(p.descriptor.data(), descriptors, records.size(), scores.data());
-  for (std::size_t j = 0; j < records.size(); ++j)
-    if (records[j].fio != p.person && scores[j] < kSamePhoto && scores[j] > p.best) p.best = scores[j], p.bestId = records[j].id;
+  for (std::size_t j = 0; j < records.size(); ++j) p.consider(scores[j], records[j].id, records[j].fio);
   return p;
 }
 
@@ -69,7 +70,7 @@ bool OwnStrangerSample::appended(const float* descriptor, const TFaceRecord& rec
   for (Probe& p : probes_) {
     float score = 0;
     fsdk::rawScores(p.descriptor.data(), descriptor, 1, &score);
-    if (record.fio != p.person && score < kSamePhoto && score > p.best) p.best = score, p.bestId = record.id;
+    p.consider(score, record.id, record.fio);
   }
   return true;
 }

@@ -39,6 +39,8 @@ class OwnStrangerSample {
     fsdk::Descriptor descriptor{};
     float best = -INFINITY;  // no model of another person yet
     qint64 bestId = 0;       // the model that scores it
+    // Another model's score: the best so far when it belongs to another person and is no copy.
+    void consider(float score, qint64 otherId, const QString& otherPerson);
   };
   static Probe measured(std::size_t record, const float* descriptors, const std::vector<TFaceRecord>& records);
   std::vector<Probe> probes_;  // by id

@@ -15,7 +15,6 @@
 namespace tavo::tools {
 namespace {
 
-constexpr float kSamePhoto = 0.99f;  // raw cosine of one photo under two labels
 const float kFars[4] = {1e-1f, 1e-2f, 1e-3f, 1e-4f};
 
 float dot(const fsdk::Descriptor& a, const float* b) {
@@ -185,7 +184,7 @@ std::vector<float> ownStrangerScores(const LabelledSet& set, const std::vector<c
     float b = -INFINITY;
     for (std::size_t j = 0; j < set.rows.size(); ++j)
       if (model[j] && set.rows[j].descriptor && set.rows[j].identity != set.rows[i].identity)
-        if (set.cos(i, j) < kSamePhoto) b = std::max(b, set.cos(i, j));
+        if (set.cos(i, j) < fsdk::kSamePhotoScore) b = std::max(b, set.cos(i, j));
     if (b > -INFINITY) best.push_back(b);
   }
   std::sort(best.begin(), best.end());
@@ -253,7 +252,7 @@ void prepare(LabelledSet& set, bool quiet) {
   int errors = 0;
   for (std::size_t i = 0; i < set.rows.size(); ++i)
     for (std::size_t j = i + 1; j < set.rows.size(); ++j)
-      if (set.rows[i].identity != set.rows[j].identity && set.cos(i, j) >= kSamePhoto) {
+      if (set.rows[i].identity != set.rows[j].identity && set.cos(i, j) >= fsdk::kSamePhotoScore) {
         if (!quiet)
           std::printf("label error (the same photo under two identities, cosine %.4f): %s %s\n", set.cos(i, j),
                       qPrintable(set.rows[i].file), qPrintable(set.rows[j].file));

@@ -173,6 +173,9 @@ extern const float kOwnMarginSpreads, kOwnFloorScore;
 // under the floor where one different-person pair in a thousand passes on every development set
 // nor above the fixed 0.90 knot. A base of one person has no strangers of its own: 0.
 float ownMinimumShift(const OwnStrangers& own);
+// A raw cosine this high between two labels is one photo under both: it says nothing of how alike
+// two people look.
+constexpr float kSamePhotoScore = 0.99f;
 // Raw cosines of the probe to each of `count` descriptors.
 void rawScores(const float* probe, const float* base, std::size_t count, float* out);
 

@@ -171,29 +171,11 @@ float centredScore(const float* a, const float* b, const Centre& centre) {
   return scoreOf(b, a, probeTerms(a, centre), centre);
 }
 
-float similarityOfScore(float score) {
-  if (std::isnan(score)) return 0.f;
-  if (score >= kKnots[0].score) return kKnots[0].similarity;
-  for (int i = 1; i < kKnotCount; ++i) {
-    if (score >= kKnots[i].score) {
-      const Knot& a = kKnots[i - 1];
-      const Knot& b = kKnots[i];
-      const float t = (a.score - score) / (a.score - b.score);
-      return std::clamp(a.similarity + t * (b.similarity - a.similarity), 0.f, 1.f);
-    }
-  }
-  return 0.f;
-}
+namespace {
 
-float similarityOfScore(float score, float shift) {
-  if (shift == 0) return similarityOfScore(score);
+// The similarity of a score on a table of knots (linear between them).
+float similarityOn(const Knot* k, float score) {
   if (std::isnan(score)) return 0.f;
-  // The table moved: every knot but the top one by `shift`, the 0.90 knot kept 49 % of the way
-  // from the minimum to the top, as the calibration puts it.
-  Knot k[kKnotCount];
-  std::copy(std::begin(kKnots), std::end(kKnots), k);
-  for (int i = 1; i < kKnotCount; ++i) k[i].score += shift;
-  k[1].score = k[2].score + 0.49f * (k[0].score - k[2].score);
   if (score >= k[0].score) return k[0].similarity;
   for (int i = 1; i < kKnotCount; ++i)
     if (score >= k[i].score) {
@@ -201,6 +183,21 @@ float similarityOfScore(float score, float shift) {
       return std::clamp(k[i - 1].similarity + t * (k[i].similarity - k[i - 1].similarity), 0.f, 1.f);
     }
   return 0.f;
+}
+
+}  // namespace
+
+float similarityOfScore(float score) { return similarityOn(kKnots, score); }
+
+float similarityOfScore(float score, float shift) {
+  if (shift == 0) return similarityOn(kKnots, score);
+  // The table moved: every knot but the top one by `shift`, the 0.90 knot kept 49 % of the way
+  // from the minimum to the top, as the calibration puts it.
+  Knot k[kKnotCount];
+  std::copy(std::begin(kKnots), std::end(kKnots), k);
+  for (int i = 1; i < kKnotCount; ++i) k[i].score += shift;
+  k[1].score = k[2].score + 0.49f * (k[0].score - k[2].score);
+  return similarityOn(k, score);
 }
 
 float ownMinimumShift(const OwnStrangers& own) {
