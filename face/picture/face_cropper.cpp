@@ -141,32 +141,16 @@ FaceCropper::FeatureCount FaceCropper::markFeatures(cv::Mat& area) {
   return n;
 }
 
-PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPictureView* view) {
+// "Temp\model_full.jpg" as the mode wants it: grabbed (1), copied from `file_source` (2) or as
+// the caller placed it (3). False, with a log line, when there is no picture to search.
+bool FaceCropper::placeWorkingPicture(int mode, const QString& file_source, const QString& fullPath) {
   Station& st = station_;
-  st.showLog(QStringLiteral("  PhotoGet - start"));
-  PhotoResult res;
-  if (view) view->clearPicture();
-
-  const QString fullPath = st.tempFile(QStringLiteral("model_full.jpg"));
-  const QString facePath = st.tempFile(QStringLiteral("model_face.jpg"));
-  const QString markedPath = st.tempFile(QStringLiteral("model_f.jpg"));
-  const bool editorMode = mode == 1 || mode == 2;
-  auto finish = [&]() {
-    st.showLog(QStringLiteral("  PhotoGet - end"));
-    return res;
-  };
-
-  // Callers take "model_face.jpg" as this call's result: a failed call must not leave an older one.
-  removeFile(facePath);
-  if (editorMode) removeFile(markedPath);
-
-  double f = st.settings.modelRadius;
   if (mode == 1) {
     removeFile(fullPath);
     const cv::Mat frame = webCamera_ ? webCamera_->grabFrame() : cv::Mat();
     if (frame.empty()) {
       st.showLog(QStringLiteral("  PhotoGet - нет кадра с веб-камеры"));
-      return finish();
+      return false;
     }
     saveJpeg(frame, fullPath);
   } else if (mode == 2) {
@@ -178,34 +162,19 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
       else
         dropOtherUsersAccess(hostPath(fullPath));
     }
-  } else if (mode == 3) {
-    f = st.settings.workRadius;
-  } else {
+  } else if (mode != 3) {
     st.showLog(QStringLiteral("  PhotoGet - неизвестный режим %1").arg(mode));
-    return finish();
+    return false;
   }
+  return true;
+}
 
-  QString refused;
-  cv::Mat img = readPicture(fullPath, &refused);
-  if (img.empty()) {
-    st.showLog(QStringLiteral("  PhotoGet - не удалось прочитать снимок ") + hostPath(fullPath) +
-               (refused.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(refused)));
-    return finish();
-  }
-  cv::Mat grey;
-  cv::cvtColor(img, grey, cv::COLOR_BGR2GRAY);
-  cv::erode(grey, grey, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3), cv::Point(1, 1)));
-
-  if (!loaded(cascade_face)) {
-    st.showLog(QStringLiteral("  PhotoGet - каскад лица не загружен, лицо не ищется"));
-    return finish();
-  }
-
-  st.showLog(QStringLiteral("  PhotoGet - cvHaarDetectObjects - begin"));
-  const std::vector<cv::Rect> faces =
-      detect(*cascade_face, grey, cv::Size(std::max(st.settings.faceWidth, 0), std::max(st.settings.faceHeight, 0)));
-  st.showLog(QStringLiteral("  PhotoGet - cvHaarDetectObjects - end"));
-
+// Cuts the square of radius factor `f` around each face in turn into "Temp\model_face.jpg" until
+// one passes the feature test (mode 3: the last face is never searched). Whether any face had a
+// square.
+bool FaceCropper::cutFaces(const std::vector<cv::Rect>& faces, cv::Mat& img, double f, int mode,
+                           const QString& facePath, PhotoResult& res) {
+  Station& st = station_;
   const int W = img.cols, H = img.rows;
   bool anyFace = false;
   for (const cv::Rect& face : faces) {
@@ -253,8 +222,52 @@ PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPi
     res.features = found.total();
     if (passesFeatureTest(found.eyes, found.noses, found.mouths)) break;
   }
+  return anyFace;
+}
 
-  if (!anyFace) {
+PhotoResult FaceCropper::PhotoGet(int mode, const QString& file_source, EditorPictureView* view) {
+  Station& st = station_;
+  st.showLog(QStringLiteral("  PhotoGet - start"));
+  PhotoResult res;
+  if (view) view->clearPicture();
+
+  const QString fullPath = st.tempFile(QStringLiteral("model_full.jpg"));
+  const QString facePath = st.tempFile(QStringLiteral("model_face.jpg"));
+  const QString markedPath = st.tempFile(QStringLiteral("model_f.jpg"));
+  const bool editorMode = mode == 1 || mode == 2;
+  auto finish = [&]() {
+    st.showLog(QStringLiteral("  PhotoGet - end"));
+    return res;
+  };
+
+  // Callers take "model_face.jpg" as this call's result: a failed call must not leave an older one.
+  removeFile(facePath);
+  if (editorMode) removeFile(markedPath);
+  if (!placeWorkingPicture(mode, file_source, fullPath)) return finish();
+  const double f = mode == 3 ? st.settings.workRadius : st.settings.modelRadius;
+
+  QString refused;
+  cv::Mat img = readPicture(fullPath, &refused);
+  if (img.empty()) {
+    st.showLog(QStringLiteral("  PhotoGet - не удалось прочитать снимок ") + hostPath(fullPath) +
+               (refused.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(refused)));
+    return finish();
+  }
+  cv::Mat grey;
+  cv::cvtColor(img, grey, cv::COLOR_BGR2GRAY);
+  cv::erode(grey, grey, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3), cv::Point(1, 1)));
+
+  if (!loaded(cascade_face)) {
+    st.showLog(QStringLiteral("  PhotoGet - каскад лица не загружен, лицо не ищется"));
+    return finish();
+  }
+
+  st.showLog(QStringLiteral("  PhotoGet - cvHaarDetectObjects - begin"));
+  const std::vector<cv::Rect> faces =
+      detect(*cascade_face, grey, cv::Size(std::max(st.settings.faceWidth, 0), std::max(st.settings.faceHeight, 0)));
+  st.showLog(QStringLiteral("  PhotoGet - cvHaarDetectObjects - end"));
+
+  if (!cutFaces(faces, img, f, mode, facePath, res)) {
     res = PhotoResult{};
     saveJpeg(img, facePath);
   }

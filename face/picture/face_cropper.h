@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <memory>
+#include <vector>
 
 #include <opencv2/core/types.hpp>
 
@@ -82,6 +83,9 @@ class FaceCropper {
   };
   // Searches eyes, nose and mouth inside a face square of the picture, marking each into it.
   FeatureCount markFeatures(cv::Mat& area);
+  bool placeWorkingPicture(int mode, const QString& file_source, const QString& fullPath);
+  bool cutFaces(const std::vector<cv::Rect>& faces, cv::Mat& img, double f, int mode, const QString& facePath,
+                PhotoResult& res);
 
   Station& station_;
   WebCamera* webCamera_;
