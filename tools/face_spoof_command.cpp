@@ -31,6 +31,7 @@
 
 #include <unistd.h>
 
+#include "face/picture/cascade_search.h"
 #include "face/sdk/fsdk.h"
 #include "face/sdk/fsdk_cv.h"
 #include "face/sdk/liveness.h"
@@ -92,8 +93,7 @@ std::optional<cv::Rect2f> haarFace(cv::CascadeClassifier& cascade, const cv::Mat
   cv::Mat grey;
   cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
   cv::erode(grey, grey, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
-  std::vector<cv::Rect> faces;
-  cascade.detectMultiScale(grey, faces, 1.1, 3, cv::CASCADE_DO_CANNY_PRUNING, cv::Size(120, 120));
+  const std::vector<cv::Rect> faces = cascadeSearch(cascade, grey, cv::Size(120, 120));
   if (faces.empty()) return std::nullopt;
   return cv::Rect2f(*std::max_element(faces.begin(), faces.end(),
                                       [](const cv::Rect& a, const cv::Rect& b) { return a.area() < b.area(); }));

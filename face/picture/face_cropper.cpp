@@ -15,6 +15,7 @@
 #include "base/paths.h"
 #include "base/picture_limits.h"
 #include "base/station.h"
+#include "face/picture/cascade_search.h"
 #include "face/picture/editor_picture_view.h"
 #include "face/picture/feature_rules.h"
 #include "face/picture/web_camera.h"
@@ -83,9 +84,7 @@ std::unique_ptr<cv::CascadeClassifier> loadCascade(Station& station, const QStri
 bool loaded(const std::unique_ptr<cv::CascadeClassifier>& c) { return c && !c->empty(); }
 
 std::vector<cv::Rect> detect(cv::CascadeClassifier& c, const cv::Mat& img, cv::Size minSize) {
-  std::vector<cv::Rect> found;
-  c.detectMultiScale(img, found, 1.1, 3, cv::CASCADE_DO_CANNY_PRUNING, minSize);
-  return found;
+  return cascadeSearch(c, img, minSize);
 }
 
 bool sameFile(const QString& a, const QString& b) {

@@ -1,4 +1,5 @@
 // PhotoGet on real photographs: margins, edges, the feature test, modes, missing cascades.
+#include "face/picture/cascade_search.h"
 #include "face/picture/editor_picture_view.h"
 #include "face/picture/web_camera.h"
 #include "tests/picture/picture_fixture.h"
@@ -109,13 +110,21 @@ TEST_F(PhotoGetTest, SecondFaceWinsWhenOnlyItPassesTheFeatureTest) {
 TEST_F(PhotoGetTest, Mode3GivesWhatTheFullSearchGives) {
   cv::Mat pair;
   cv::hconcat(lfw("George_W_Bush_0006"), powell, pair);
+  // Faces come largest first: the face that passes is made the larger one where it must come first.
+  cv::Mat bigPowell;
+  cv::resize(powell, bigPowell, cv::Size(300, 300), 0, 0, cv::INTER_AREA);
+  cv::Mat bush;
+  cv::copyMakeBorder(lfw("George_W_Bush_0006"), bush, 25, 25, 0, 0, cv::BORDER_REPLICATE);
+  cv::Mat strongFirst;
+  cv::hconcat(bigPowell, bush, strongFirst);
   cv::Mat overlapping;  // two faces whose squares overlap
-  cv::hconcat(powell(cv::Rect(0, 0, 180, 250)), lfw("George_W_Bush_0006")(cv::Rect(50, 0, 200, 250)), overlapping);
+  cv::hconcat(bigPowell(cv::Rect(0, 0, 216, 300)), bush(cv::Rect(50, 0, 200, 300)), overlapping);
   const struct {
     const char* name;
     cv::Mat picture;
   } cases[] = {{"one face", powell},
                {"weak face and strong face", pair},
+               {"strong face larger than a weak face", strongFirst},
                {"overlapping squares", overlapping},
                {"group, 2 faces found", readImage(testData("samples/014_5.jpg"))},
                {"group, 3 faces found", readImage(testData("groups/2008_002506.jpg"))},
@@ -143,6 +152,25 @@ TEST_F(PhotoGetTest, Mode3GivesWhatTheFullSearchGives) {
     }
   }
   EXPECT_GE(passedBeforeTheLast, 2);
+}
+
+// Which face of a group PhotoGet tries first must not depend on how the threads of the search
+// happened to run: the faces OpenCV finds, largest first, every time.
+TEST_F(PhotoGetTest, FacesOfAGroupComeInTheSameOrderEveryTime) {
+  cv::CascadeClassifier face(thirdPartyDir().toStdString() + "/cascades/haarcascade_frontalface_alt.xml");
+  cv::Mat grey;
+  cv::cvtColor(readImage(testData("groups/bald_guys.jpg")), grey, cv::COLOR_BGR2GRAY);
+  const int threads = cv::getNumThreads();
+  cv::setNumThreads(1);
+  std::vector<cv::Rect> oneThread;
+  face.detectMultiScale(grey, oneThread, 1.1, 3, cv::CASCADE_DO_CANNY_PRUNING, cv::Size(20, 20));
+  const std::vector<cv::Rect> first = cascadeSearch(face, grey, cv::Size(20, 20));
+  cv::setNumThreads(std::max(threads, 4));
+  ASSERT_GE(first.size(), 20u);
+  EXPECT_TRUE(std::is_permutation(first.begin(), first.end(), oneThread.begin(), oneThread.end()));
+  for (std::size_t i = 1; i < first.size(); ++i) EXPECT_GE(first[i - 1].area(), first[i].area());
+  for (int run = 0; run < 10; ++run) EXPECT_EQ(cascadeSearch(face, grey, cv::Size(20, 20)), first) << run;
+  cv::setNumThreads(threads);
 }
 
 TEST_F(PhotoGetTest, NoFaceSavesTheWholePicture) {

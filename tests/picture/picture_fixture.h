@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/station.h"
+#include "face/picture/cascade_search.h"
 #include "face/picture/face_cropper.h"
 #include "tests/support/station_on_disk.h"
 #include "tests/support/test_env.h"
@@ -56,10 +57,7 @@ class PictureTest : public ::testing::Test, protected StationOnDisk {
     cv::Mat grey;
     cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
     cv::erode(grey, grey, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)));
-    std::vector<cv::Rect> faces;
-    c.detectMultiScale(grey, faces, 1.1, 3, cv::CASCADE_DO_CANNY_PRUNING,
-                       cv::Size(station.settings.faceWidth, station.settings.faceHeight));
-    return faces;
+    return cascadeSearch(c, grey, cv::Size(station.settings.faceWidth, station.settings.faceHeight));
   }
 
   // What PhotoGet must report for a face rectangle, computed from the rules on their own.
