@@ -29,8 +29,8 @@ int createHidden(const QString& folder, const QString& base, QByteArray* made) {
   return -1;
 }
 
-// Writes all of data, then syncs and closes fd (closed in every case). 0 or the errno.
-int writeSyncClose(int fd, const QByteArray& data) {
+// Writes all of data, then syncs (unless skipped) and closes fd (closed in every case). 0 or the errno.
+int writeSyncClose(int fd, const QByteArray& data, Sync sync = Sync::Done) {
   const char* p = data.constData();
   qsizetype left = data.size();
   int failure = 0;
@@ -45,14 +45,14 @@ int writeSyncClose(int fd, const QByteArray& data) {
     left -= n;
   }
   // Network and some local file systems report a full disk only here.
-  if (!failure && ::fsync(fd) != 0 && errno != EINVAL) failure = errno;
+  if (!failure && sync == Sync::Done && ::fsync(fd) != 0 && errno != EINVAL) failure = errno;
   if (::close(fd) != 0 && !failure) failure = errno;
   return failure;
 }
 
 }  // namespace
 
-bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* error) {
+bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* error, Sync sync) {
   const QFileInfo target(hostPath);
   const QString folder = target.path();
   const QByteArray targetName = QFile::encodeName(hostPath);
@@ -74,7 +74,7 @@ bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* er
   struct stat old {};
   if (::lstat(targetName.constData(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07770);
 
-  if (const int e = writeSyncClose(fd, data)) return fail(e);
+  if (const int e = writeSyncClose(fd, data, sync)) return fail(e);
   // rename replaces a link of that name itself, never what it points to.
   if (::rename(temp.constData(), targetName.constData()) != 0) return fail(errno);
   return true;

@@ -11,7 +11,11 @@ namespace tavo {
 // system's own text ("No space left on device", "Read-only file system").
 // A new file gets the usual permissions (0666 less the umask); a replaced one keeps its own,
 // less any access for other users.
-bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* error = nullptr);
+// `Sync::Skipped` leaves the sync out, for working files every run makes again (a check-in's
+// pictures in "Temp"): a lost one costs nothing, while each sync costs a disk flush, tens of
+// milliseconds on a busy or spinning disk. Write and close are still checked.
+enum class Sync { Done, Skipped };
+bool writeWholeFile(const QString& hostPath, const QByteArray& data, QString* error = nullptr, Sync sync = Sync::Done);
 
 // Whether a small file can be written in a folder (host path) right now: empty when it can,
 // else the system's text of why not. Leaves nothing behind.

@@ -46,4 +46,8 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, QString* e
   return writeWholeFile(hostPath(path), data, error);
 }
 
+bool writeWorkingFile(const QString& path, const QByteArray& data, QString* error) {
+  return writeWholeFile(hostPath(path), data, error, Sync::Skipped);
+}
+
 }  // namespace tavo

@@ -25,5 +25,7 @@ bool removeFile(const QString& path);  // true when the file is gone afterwards
 // it was) on failure, with the system's text of why (writeWholeFile).
 // The file is never open to other users (see file_modes.h).
 bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr);
+// The same for a working file that every run makes again (Sync::Skipped in atomic_file.h).
+bool writeWorkingFile(const QString& path, const QByteArray& data, QString* error = nullptr);
 
 }  // namespace tavo

@@ -198,9 +198,9 @@ void CheckInRun::checkWebCamera(Run& r) {
   Timed t(timings_.files);
   const QString errorTxt = station_.programFile(QStringLiteral("error.txt"));
   removeFile(errorTxt);
-  if (!writeFileAtomically(errorTxt, QByteArray(kErrorTxtOk) + "\r\n")) {
+  if (!writeWorkingFile(errorTxt, QByteArray(kErrorTxtOk) + "\r\n")) {
     QString why;
-    if (!writeFileAtomically(errorTxt, QByteArray(kErrorTxtFailed) + "\r\n", &why))
+    if (!writeWorkingFile(errorTxt, QByteArray(kErrorTxtFailed) + "\r\n", &why))
       throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2").arg(errorTxt, why).toStdString());
   }
 }
@@ -275,7 +275,7 @@ void CheckInRun::copyFor1C() {
   if (!src.open(QIODevice::ReadOnly))
     throw std::runtime_error(QStringLiteral("Cannot open file \"%1\". %2").arg(fullJpg, src.errorString()).toStdString());
   QString why;
-  if (!writeFileAtomically(copy1C, src.readAll(), &why))
+  if (!writeWorkingFile(copy1C, src.readAll(), &why))
     throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2").arg(copy1C, why).toStdString());
   EncryptImage(copy1C, station_.tempFile(QStringLiteral("model1C")), kSystemKey);
 }

@@ -48,7 +48,8 @@ cv::Mat readPicture(const QString& path, QString* refused) {
   }
 }
 
-// Saves with OpenCV's default JPEG parameters; a file that cannot be written ends the operation.
+// Saves a working picture of "Temp" with OpenCV's default JPEG parameters; a file that cannot be
+// written ends the operation.
 void saveJpeg(const cv::Mat& img, const QString& path) {
   std::vector<uchar> buf;
   bool ok = false;
@@ -59,7 +60,7 @@ void saveJpeg(const cv::Mat& img, const QString& path) {
   }
   QString error;
   if (!ok ||
-      !writeFileAtomically(path, QByteArray(reinterpret_cast<const char*>(buf.data()), qsizetype(buf.size())), &error))
+      !writeWorkingFile(path, QByteArray(reinterpret_cast<const char*>(buf.data()), qsizetype(buf.size())), &error))
     throw std::runtime_error(QStringLiteral("PhotoGet: cannot write %1 %2").arg(hostPath(path), error).toStdString());
 }
 

@@ -52,7 +52,7 @@ bool saveFrameAsJpeg(const cv::Mat& frame, const QString& path) {
   } catch (const cv::Exception&) {
     return false;
   }
-  return writeFileAtomically(path, QByteArray(reinterpret_cast<const char*>(buf.data()), qsizetype(buf.size())));
+  return writeWorkingFile(path, QByteArray(reinterpret_cast<const char*>(buf.data()), qsizetype(buf.size())));
 }
 
 }  // namespace

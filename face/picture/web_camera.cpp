@@ -71,8 +71,22 @@ cv::Mat WebCamera::readFrame() {
   return frame;
 }
 
+// Takes the next frame from the camera without converting it to a picture.
+void WebCamera::skipFrame() {
+  if (!isOpen()) return;
+  try {
+    if (!capture_->grab() && isFile_) {
+      capture_->set(cv::CAP_PROP_POS_FRAMES, 0);
+      if (!capture_->grab()) return;
+    }
+  } catch (const cv::Exception&) {
+    return;
+  }
+  ++framesRead_;
+}
+
 cv::Mat WebCamera::grabFrame() {
-  readFrame();  // the first frame is dropped: it may be an old one from the driver's buffer
+  skipFrame();  // the first frame is dropped: it may be an old one from the driver's buffer
   return readFrame();
 }
 

@@ -40,6 +40,8 @@ class WebCamera {
   long framesRead() const { return framesRead_; }
 
  private:
+  void skipFrame();
+
   std::unique_ptr<cv::VideoCapture> capture_;
   bool isFile_ = false;
   long framesRead_ = 0;
